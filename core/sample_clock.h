@@ -1,0 +1,43 @@
+#pragma once
+// Interval clock on the performance counter. Every reader, the engine tick
+// and the link loops own one. The pacing fields (carry, lastTickUs, precise)
+// are used only by the loops that pace themselves with it.
+#include <atomic>
+#include <cstdint>
+
+namespace rez {
+
+struct SampleClock {
+    SampleClock();
+
+    std::int64_t start = 0;     // counter value of the previous stamp
+    std::int64_t current = 0;   // counter value of the latest stamp
+    std::int64_t interval = 0;  // last interval, counter ticks
+    double meanInterval = 0.0;  // running mean of intervals, window 200
+    double ticksPerMs = 0.0;
+    double ticksPerUs = 0.0;
+
+    double carry = 0.0;       // coarse pacing: microseconds ahead (+) or behind (-)
+    double lastTickUs = 0.0;  // last measured tick time, microseconds
+    std::atomic<int> precise{1};
+
+    // Takes a stamp: interval = now - start, mean updated, start = now.
+    // Returns the interval in milliseconds.
+    double stamp();
+    // The engine's "restart": stamp, then take the counter again as the start.
+    void restart();
+    double intervalMs() const { return ticksPerMs > 0 ? static_cast<double>(interval) / ticksPerMs : 0.0; }
+    // Microseconds since the last stamp.
+    double elapsedUs() const;
+};
+
+// The two ways a 2 ms loop ends its pass. Both restart `clock`.
+// Precise: sleep 1 ms if less than 1 ms has passed, then busy-wait to 2000 us.
+void waitPrecise(SampleClock& clock);
+// Coarse: sleep 2 ms, 1 ms or not at all, and carry the error to the next pass
+// so the average pass is 2 ms.
+void waitCoarse(SampleClock& clock);
+// Chooses by clock.precise.
+void paceTick(SampleClock& clock);
+
+}  // namespace rez

@@ -1,0 +1,78 @@
+/*
+ * rezadedudid: motion-simulator rig library.
+ *
+ * Flat C exports (C linkage, exact names) through which a host application
+ * drives the library. Every export builds the engine on first use; none lets
+ * an exception escape and none returns an error number. Out-of-range
+ * arguments are ignored unless stated otherwise.
+ *
+ * The exported C++ class WindSerial (below, C++ only) uses the GNU C++ ABI of
+ * the mingw-w64 toolchain that built the DLL: hosts that use the class must
+ * be built with the same toolchain. The C exports have the plain C ABI.
+ */
+#ifndef REZADEDUDID_H
+#define REZADEDUDID_H
+
+#ifdef __cplusplus
+#include <cstdint>
+#else
+#include <stdbool.h>
+#include <stdint.h>
+#endif
+
+#if defined(_WIN32)
+#if defined(REZADEDUDID_BUILD)
+#define REZ_API __declspec(dllexport)
+#else
+#define REZ_API __declspec(dllimport)
+#endif
+#else
+#define REZ_API __attribute__((visibility("default")))
+#endif
+
+#ifdef __cplusplus
+extern "C" {
+#endif
+
+/* ---- Game-source thread ---------------------------------------------- */
+
+/* Starts the game-source thread (detection, then one tick every 2 ms).
+ * Does nothing while the thread already runs. */
+REZ_API void startGamesource_Thread(void);
+/* Stops and joins the game-source thread. Returns the previous value of the
+ * engine's "stopped" flag: false when a running thread was stopped, true when
+ * none was running (before any start, or a second stop). */
+REZ_API bool stopGamesource_Thread(void);
+/* 1: the rig is ready (ticks read, compute and send); 0: not ready. A change
+ * restarts the 4000 ms output fade; any other value, or no change, does nothing. */
+REZ_API void setMotionsystemready(int ready);
+/* Nonzero: busy-wait pacing (exact 2 ms ticks); 0: sleep-only pacing with a
+ * carried error. Takes effect from the next tick; the thread sets 1 when it starts. */
+REZ_API void setTimerPrecision(int precise);
+
+/* ---- Game information ------------------------------------------------- */
+
+/* GameId (0..17) of the game online, or -1 when none. */
+REZ_API int getGameID(void);
+/* Writes the game's name, or "No Game online", NUL-terminated. The buffer must
+ * hold 21 bytes; a null buffer is ignored. */
+REZ_API void getGameName(char* buffer);
+/* Milliseconds between the two latest samples of the game. */
+REZ_API double getGameTimeFrame(void);
+/* The last tick period in milliseconds. */
+REZ_API double getMotionDataTimeFrame(void);
+/* Always 44 (one more than the 43 slots getGameData reports). */
+REZ_API int getGameDataCount(void);
+/* *values = the 43 game-data slots (library memory, rewritten every tick);
+ * *count = 43. Null pointers are ignored. */
+REZ_API void getGameData(double** values, int* count);
+/* *first = the name of slot 1, "lateral_speed"; *count = 43. Null pointers are ignored. */
+REZ_API void getGameDataNames(const char** first, int* count);
+/* Output fade progress as a whole percent, 0 to 100. */
+REZ_API double getTransitionStatus(void);
+
+#ifdef __cplusplus
+} /* extern "C" */
+#endif
+
+#endif /* REZADEDUDID_H */

@@ -1,0 +1,17 @@
+#include "platform/dynlib.h"
+
+#include <dlfcn.h>
+
+namespace rez::platform {
+
+void* loadLibrary(const std::string& path) { return dlopen(path.c_str(), RTLD_NOW | RTLD_LOCAL); }
+void* findSymbol(void* library, const char* name) { return dlsym(library, name); }
+void freeLibrary(void* library) {
+    if (library != nullptr) dlclose(library);
+}
+std::string lastLoadError() {
+    const char* text = dlerror();
+    return text != nullptr ? text : "";
+}
+
+}  // namespace rez::platform

@@ -1,0 +1,77 @@
+#include "platform/udp_socket.h"
+
+#include <arpa/inet.h>
+#include <fcntl.h>
+#include <netinet/in.h>
+#include <poll.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <cerrno>
+
+namespace rez::platform {
+
+int netStartup() { return 0; }
+void netCleanup() {}
+int lastSocketError() { return errno; }
+
+UdpSocket::~UdpSocket() { close(); }
+
+bool UdpSocket::isOpen() const { return socket_ >= 0; }
+
+bool UdpSocket::open() {
+    close();
+    socket_ = ::socket(AF_INET, SOCK_DGRAM, IPPROTO_UDP);
+    return socket_ >= 0;
+}
+
+bool UdpSocket::setNonBlocking() {
+    int flags = fcntl(socket_, F_GETFL, 0);
+    return flags >= 0 && fcntl(socket_, F_SETFL, flags | O_NONBLOCK) == 0;
+}
+
+bool UdpSocket::bindAny(std::uint16_t port) {
+    sockaddr_in addr{};
+    addr.sin_family = AF_INET;
+    addr.sin_addr.s_addr = htonl(INADDR_ANY);
+    addr.sin_port = htons(port);
+    return ::bind(socket_, reinterpret_cast<sockaddr*>(&addr), sizeof addr) == 0;
+}
+
+int UdpSocket::waitReadable(int timeoutMs) {
+    pollfd pfd{socket_, POLLIN, 0};
+    int n = ::poll(&pfd, 1, timeoutMs);
+    if (n < 0) return -1;
+    return n > 0 ? 1 : 0;
+}
+
+int UdpSocket::receiveFrom(void* buffer, int length, std::string* sender) {
+    sockaddr_in from{};
+    socklen_t fromLength = sizeof from;
+    ssize_t n = ::recvfrom(socket_, buffer, static_cast<size_t>(length), 0, reinterpret_cast<sockaddr*>(&from), &fromLength);
+    if (n < 0) return -1;
+    if (sender != nullptr) {
+        char text[INET_ADDRSTRLEN] = {};
+        inet_ntop(AF_INET, &from.sin_addr, text, sizeof text);
+        *sender = std::string(text) + ":" + std::to_string(ntohs(from.sin_port));
+    }
+    return static_cast<int>(n);
+}
+
+int UdpSocket::sendTo(const void* data, int length, const std::string& host, std::uint16_t port) {
+    sockaddr_in to{};
+    to.sin_family = AF_INET;
+    to.sin_port = htons(port);
+    if (inet_pton(AF_INET, host.c_str(), &to.sin_addr) != 1) return -1;
+    ssize_t n = ::sendto(socket_, data, static_cast<size_t>(length), 0, reinterpret_cast<sockaddr*>(&to), sizeof to);
+    return n < 0 ? -1 : static_cast<int>(n);
+}
+
+bool UdpSocket::close() {
+    if (socket_ < 0) return true;
+    int result = ::close(socket_);
+    socket_ = -1;
+    return result == 0;
+}
+
+}  // namespace rez::platform

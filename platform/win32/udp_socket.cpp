@@ -1,0 +1,90 @@
+#include "platform/udp_socket.h"
+
+#include <winsock2.h>
+#include <ws2tcpip.h>
+
+namespace rez::platform {
+
+namespace {
+constexpr std::uintptr_t kInvalid = ~std::uintptr_t{0};
+SOCKET sock(std::uintptr_t s) { return static_cast<SOCKET>(s); }
+}  // namespace
+
+int netStartup() {
+    WSADATA data;
+    return WSAStartup(MAKEWORD(2, 2), &data);
+}
+
+void netCleanup() { WSACleanup(); }
+
+int lastSocketError() { return WSAGetLastError(); }
+
+UdpSocket::~UdpSocket() { close(); }
+
+bool UdpSocket::isOpen() const { return socket_ != kInvalid; }
+
+bool UdpSocket::open() {
+    close();
+    SOCKET s = ::socket(AF_INET, SOCK_DGRAM, IPPROTO_UDP);
+    if (s == INVALID_SOCKET) return false;
+    socket_ = static_cast<std::uintptr_t>(s);
+    return true;
+}
+
+bool UdpSocket::setNonBlocking() {
+    u_long mode = 1;
+    return ioctlsocket(sock(socket_), FIONBIO, &mode) == 0;
+}
+
+bool UdpSocket::bindAny(std::uint16_t port) {
+    // Exclusive use, so a port held by another program makes the bind fail
+    // as it would for a game's own listener.
+    BOOL exclusive = TRUE;
+    setsockopt(sock(socket_), SOL_SOCKET, SO_EXCLUSIVEADDRUSE, reinterpret_cast<const char*>(&exclusive), sizeof exclusive);
+    sockaddr_in addr{};
+    addr.sin_family = AF_INET;
+    addr.sin_addr.s_addr = htonl(INADDR_ANY);
+    addr.sin_port = htons(port);
+    return ::bind(sock(socket_), reinterpret_cast<sockaddr*>(&addr), sizeof addr) == 0;
+}
+
+int UdpSocket::waitReadable(int timeoutMs) {
+    fd_set readable;
+    FD_ZERO(&readable);
+    FD_SET(sock(socket_), &readable);
+    timeval timeout{timeoutMs / 1000, (timeoutMs % 1000) * 1000};
+    int n = ::select(0, &readable, nullptr, nullptr, &timeout);
+    if (n == SOCKET_ERROR) return -1;
+    return n > 0 ? 1 : 0;
+}
+
+int UdpSocket::receiveFrom(void* buffer, int length, std::string* sender) {
+    sockaddr_in from{};
+    int fromLength = sizeof from;
+    int n = ::recvfrom(sock(socket_), static_cast<char*>(buffer), length, 0, reinterpret_cast<sockaddr*>(&from), &fromLength);
+    if (n == SOCKET_ERROR) return -1;
+    if (sender != nullptr) {
+        char text[INET_ADDRSTRLEN] = {};
+        inet_ntop(AF_INET, &from.sin_addr, text, sizeof text);
+        *sender = std::string(text) + ":" + std::to_string(ntohs(from.sin_port));
+    }
+    return n;
+}
+
+int UdpSocket::sendTo(const void* data, int length, const std::string& host, std::uint16_t port) {
+    sockaddr_in to{};
+    to.sin_family = AF_INET;
+    to.sin_port = htons(port);
+    if (inet_pton(AF_INET, host.c_str(), &to.sin_addr) != 1) return -1;
+    int n = ::sendto(sock(socket_), static_cast<const char*>(data), length, 0, reinterpret_cast<sockaddr*>(&to), sizeof to);
+    return n == SOCKET_ERROR ? -1 : n;
+}
+
+bool UdpSocket::close() {
+    if (socket_ == kInvalid) return true;
+    int result = ::closesocket(sock(socket_));
+    socket_ = kInvalid;
+    return result == 0;
+}
+
+}  // namespace rez::platform
