@@ -75,4 +75,58 @@ REZ_API double getTransitionStatus(void);
 } /* extern "C" */
 #endif
 
+#ifdef __cplusplus
+#include <atomic>
+#include <mutex>
+#include <string>
+#include <thread>
+#include <vector>
+
+/* Fan ("wind") controller on a serial port of its own: a sending thread
+ * writes at most one pending speed byte per interval. The engine owns one
+ * instance (configured with initWindSerial); hosts may make their own. */
+class REZ_API WindSerial {
+public:
+    WindSerial();
+    /* stop(), then the members are destroyed. */
+    ~WindSerial();
+    WindSerial(const WindSerial&) = delete;
+    WindSerial& operator=(const WindSerial&) = delete;
+
+    /* Stores the interval always; true (and configured) when portName names
+     * an existing device such as "COM5". */
+    bool init(const std::string& portName, int baudRate, const std::string& format, unsigned int intervalMs);
+    /* Opens and configures the port, writes a 0 byte and starts the sending
+     * thread. Only when configured, not running and fewer than 3 failed starts. */
+    void start();
+    /* Writes a 0 byte (if open), then bytes are taken but not written. */
+    void pause();
+    /* Writing resumes. */
+    void unpause();
+    /* Writes a 0 byte (if open), ends the sending thread, closes the port. */
+    void stop();
+    bool isRunning() const;
+    bool isInit() const;
+    /* Replaces the pending bytes. */
+    void updateBuffer(const std::vector<unsigned char>& bytes);
+
+private:
+    bool configurePort(int baudRate, const std::string& format);
+    void sendingThreadFunc();
+
+    std::intptr_t port;                /* OS handle of the open port; -1 when closed */
+    std::atomic<bool> running;
+    std::atomic<bool> paused;
+    std::atomic<bool> initialised;
+    std::thread sendingThread;
+    std::mutex bufferMutex;
+    std::vector<unsigned char> buffer;
+    unsigned int interval;             /* milliseconds */
+    std::string portName;
+    int baudRate;
+    std::string format;                /* e.g. "8N1" */
+    int startFailures;
+};
+#endif /* __cplusplus */
+
 #endif /* REZADEDUDID_H */
