@@ -1,0 +1,119 @@
+#include "controller/mailbox.h"
+
+#include <cstdio>
+#include <cstring>
+#include <span>
+
+#include "controller/frame_parser.h"
+#include "controller/link_flags.h"
+#include "core/export_guard.h"
+
+namespace rez {
+
+void Mailbox::clearAll() {
+    serialTxQueue.clear();
+    udpTxQueue.clear();
+    autoQueue.clear();
+    serialRxQueue.clear();
+    udpRxQueue.clear();
+}
+
+Mailbox& mailbox() noexcept {
+    static Mailbox box;
+    return box;
+}
+
+std::size_t messageExtent(const std::uint8_t* bytes, std::size_t available) noexcept {
+    const std::size_t limit = available < kMaxMessageLength ? available : kMaxMessageLength;
+    for (std::size_t i = 0; i + 1 < limit; ++i) {
+        if (bytes[i] == kEndMarkerFirst && bytes[i + 1] == kEndMarkerSecond) return i + 2;
+    }
+    return 0;
+}
+
+namespace {
+
+bool anyTransportRunning(const LinkFlags& flags) {
+    return flags.linkRunning.load() || flags.udpRunning.load();
+}
+
+int sendMessage(const unsigned char* message) {
+    LinkFlags& flags = linkFlags();
+    if (!anyTransportRunning(flags) || message == nullptr) return -1;
+    const std::size_t length = messageExtent(message);
+    if (length == 0) return -1;
+    const std::span<const std::uint8_t> bytes(message, length);
+
+    Mailbox& box = mailbox();
+    const bool serialLive = flags.serialLive.load();
+    const bool udpLive = flags.udpLive.load();
+    if (serialLive) {
+        if (box.serialTxQueue.push(bytes)) return 1;
+        if (udpLive && box.udpTxQueue.push(bytes)) return 1;
+        return -1;
+    }
+    if (udpLive) return box.udpTxQueue.push(bytes) ? 1 : -1;
+    // Nobody has heard from the controller yet: offer the message to both
+    // transports. It counts as accepted even when neither had room.
+    box.serialTxQueue.push(bytes);
+    box.udpTxQueue.push(bytes);
+    return 1;
+}
+
+int autoMessage(const unsigned char* message) {
+    const LinkFlags& flags = linkFlags();
+    if (anyTransportRunning(flags) && message != nullptr) {
+        const std::size_t length = messageExtent(message);
+        if (length != 0) {
+            return mailbox().autoQueue.push(std::span<const std::uint8_t>(message, length)) ? 1 : 0;
+        }
+    }
+    std::fputs("no valid data", stdout);
+    return 0;
+}
+
+// Frames stay in the queue of a transport that is not live; they become
+// readable again when it is.
+MessageQueue* liveRxQueue() {
+    const LinkFlags& flags = linkFlags();
+    if (flags.serialLive.load()) return &mailbox().serialRxQueue;
+    if (flags.udpLive.load()) return &mailbox().udpRxQueue;
+    return nullptr;
+}
+
+int readMessage(unsigned char* buffer) {
+    // Without a buffer the frame is left where it is for a later call.
+    if (buffer == nullptr) return 0;
+    MessageQueue* queue = liveRxQueue();
+    if (queue == nullptr) return 0;
+    const auto frame = queue->takeFront();
+    if (!frame) return 0;
+    const std::size_t length = messageExtent(frame->data(), frame->size());
+    if (length != 0) std::memcpy(buffer, frame->data(), length);
+    return static_cast<int>(length);
+}
+
+int newMessage() {
+    const MessageQueue* queue = liveRxQueue();
+    return queue != nullptr && !queue->empty() ? 1 : 0;
+}
+
+}  // namespace
+
+}  // namespace rez
+
+extern "C" REZ_API int sendMessagemmf(const unsigned char* message) {
+    return rez::guardedCall(-1, [&] { return rez::sendMessage(message); });
+}
+
+extern "C" REZ_API int autoMessagemmf(const unsigned char* message) {
+    return rez::guardedCall(0, [&] { return rez::autoMessage(message); });
+}
+
+extern "C" REZ_API int readMessagemmf(unsigned char* buffer) {
+    return rez::guardedCall(0, [&] { return rez::readMessage(buffer); });
+}
+
+extern "C" REZ_API int newMessagemmf() {
+    return rez::guardedCall(0, [] { return rez::newMessage(); });
+}
