@@ -27,17 +27,29 @@ void store_le(void* p, T v) {
 }
 
 template <class T>
+constexpr T byteswap(T v) {
+    static_assert(std::is_integral_v<T>);
+    using U = std::make_unsigned_t<T>;
+    U u = static_cast<U>(v), r = 0;
+    for (std::size_t i = 0; i < sizeof(T); ++i) {
+        r = static_cast<U>((r << 8) | (u & 0xFFu));
+        u = static_cast<U>(u >> 8);
+    }
+    return static_cast<T>(r);
+}
+
+template <class T>
 T load_be(const void* p) {
     static_assert(std::is_integral_v<T>);
     T v;
     std::memcpy(&v, p, sizeof v);
-    return std::byteswap(v);
+    return byteswap(v);
 }
 
 template <class T>
 void store_be(void* p, T v) {
     static_assert(std::is_integral_v<T>);
-    v = std::byteswap(v);
+    v = byteswap(v);
     std::memcpy(p, &v, sizeof v);
 }
 

@@ -1,0 +1,88 @@
+// The platform services as the rest of the library relies on them.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cstring>
+
+#include "platform/clock.h"
+#include "platform/process.h"
+#include "platform/shared_memory.h"
+#include "tests/support/child_game.h"
+
+namespace rez::platform {
+namespace {
+
+TEST(SharedMemory, CreateOpenMapAndRelease) {
+    const std::string name = "Local\\rez_platform_test";
+    SharedMemory::removeName(name);
+    SharedMemory missing;
+    EXPECT_FALSE(missing.openExisting(name, MapAccess::Read));
+    EXPECT_FALSE(missing.map(MapAccess::Read, 16)) << "nothing to map";
+
+    SharedMemory writer;
+    ASSERT_TRUE(writer.createOrOpen(name, 1000));
+    EXPECT_TRUE(writer.created());
+    ASSERT_TRUE(writer.map(MapAccess::ReadWrite, 1000));
+    std::memcpy(writer.data(), "rig", 4);
+
+    SharedMemory reader;
+    ASSERT_TRUE(reader.openExisting(name, MapAccess::Read));
+    EXPECT_FALSE(reader.map(MapAccess::ReadWrite, 1000)) << "a read-only handle gives no writable view";
+    ASSERT_TRUE(reader.map(MapAccess::Read, 1000));
+    EXPECT_STREQ(reinterpret_cast<const char*>(reader.data()), "rig");
+    EXPECT_GE(reader.objectSize(), 1000u);
+
+    SharedMemory second;
+    ASSERT_TRUE(second.createOrOpen(name, 100));
+    EXPECT_FALSE(second.created()) << "the existing block is opened, not made anew";
+    EXPECT_GE(second.objectSize(), 1000u) << "create-or-open never shrinks";
+    ASSERT_TRUE(second.map(MapAccess::ReadWrite, 1000));
+    EXPECT_STREQ(reinterpret_cast<const char*>(second.data()), "rig");
+
+    second.close();
+    reader.close();
+    EXPECT_FALSE(reader.isMapped());
+    writer.close();
+    SharedMemory after;
+    EXPECT_FALSE(after.openExisting(name, MapAccess::Read)) << "gone once its maker closed it";
+}
+
+TEST(SharedMemory, ViewLargerThanTheBlockIsRefused) {
+    const std::string name = "rez_platform_small";
+    SharedMemory::removeName(name);
+    SharedMemory maker;
+    ASSERT_TRUE(maker.createOrOpen(name, 64 * 1024));
+    SharedMemory reader;
+    ASSERT_TRUE(reader.openExisting(name, MapAccess::Read));
+    EXPECT_FALSE(reader.map(MapAccess::Read, 1024 * 1024));
+    EXPECT_TRUE(reader.map(MapAccess::Read, 0)) << "0 maps the whole block";
+    EXPECT_GE(reader.viewSize(), 64u * 1024);
+}
+
+TEST(ProcessList, SeesAChildByItsExecutableName) {
+    const std::string name = "RezProbeGame.exe";
+    EXPECT_FALSE(isProcessRunning(name));
+    {
+        test::ChildGame game(name);
+        ASSERT_TRUE(game.started());
+        auto names = processNames();
+        ASSERT_TRUE(names.has_value());
+        EXPECT_NE(std::find(names->begin(), names->end(), name), names->end());
+        EXPECT_FALSE(isProcessRunning("rezprobegame.exe"));
+    }
+    EXPECT_TRUE(test::waitForProcess(name, false));
+}
+
+TEST(Clock, SleepsAtLeastWhatIsAskedAndTheCounterMoves) {
+    EXPECT_GT(counterFrequency(), 1'000'000);
+    for (std::int64_t ns : {std::int64_t{1'000'000}, std::int64_t{2'000'000}, std::int64_t{5'000'000}}) {
+        std::int64_t before = counterNow();
+        sleepNs(ns);
+        double elapsedNs = static_cast<double>(counterNow() - before) * 1e9 / static_cast<double>(counterFrequency());
+        EXPECT_GE(elapsedNs, static_cast<double>(ns) * 0.95) << ns;
+        EXPECT_LT(elapsedNs, static_cast<double>(ns) + 200e6) << "generous bound for a noisy machine";
+    }
+}
+
+}  // namespace
+}  // namespace rez::platform
