@@ -1,0 +1,89 @@
+#include "filters/filter_sys.h"
+
+#include <utility>
+
+namespace rez {
+
+FilterSys::FilterSys(Token, FilterKind kind_, std::string name_, float p1, float p2, float p3, float p4)
+    : kind(kind_), name(std::move(name_)), param1(p1), param2(p2), param3(p3), param4(p4) {}
+
+FilterSys::~FilterSys() {
+    // Taking the inner nodes apart one by one keeps the release of a deeply
+    // nested chain off the stack: the default would recurse once per node.
+    // A node that someone else still holds (an evaluation walking it) is left
+    // whole; its last holder releases the rest the same way.
+    std::shared_ptr<FilterSys> inner = std::move(next);
+    while (inner && inner.use_count() == 1) {
+        std::shared_ptr<FilterSys> following;
+        {
+            std::lock_guard<std::mutex> lock(inner->linkMutex);
+            following = std::move(inner->next);
+        }
+        inner = std::move(following);
+    }
+}
+
+std::shared_ptr<FilterSys> FilterSys::create(FilterKind kind, float p1, float p2, float p3, float p4) {
+    auto node =
+        std::make_shared<FilterSys>(Token{}, kind, std::string(filterKindName(kind)), p1, p2, p3, p4);
+    node->self = node;
+    if (kind == FilterKind::NOISE) node->noise = std::make_shared<NoiseLayer>(p1, p2, p3);
+    return node;
+}
+
+std::shared_ptr<FilterSys> FilterSys::createInvalid() {
+    auto node = std::make_shared<FilterSys>(Token{}, FilterKind::VALUE, std::string(), 0.0f, 0.0f, 0.0f, 0.0f);
+    node->self = node;
+    return node;
+}
+
+std::shared_ptr<FilterSys> FilterSys::nextNode() const {
+    std::lock_guard<std::mutex> lock(linkMutex);
+    return next;
+}
+
+std::shared_ptr<FilterSys> FilterSys::prevNode() const {
+    std::lock_guard<std::mutex> lock(linkMutex);
+    return prev.lock();
+}
+
+std::shared_ptr<FilterSys> FilterSys::tailNode() const {
+    std::shared_ptr<FilterSys> current = self.lock();
+    while (current) {
+        std::shared_ptr<FilterSys> inner = current->nextNode();
+        if (!inner) break;
+        current = std::move(inner);
+    }
+    return current;
+}
+
+void FilterSys::link(const std::shared_ptr<FilterSys>& outer, const std::shared_ptr<FilterSys>& inner) {
+    {
+        std::lock_guard<std::mutex> lock(outer->linkMutex);
+        outer->next = inner;
+    }
+    std::lock_guard<std::mutex> lock(inner->linkMutex);
+    inner->prev = outer;
+}
+
+double FilterSys::evaluate(double input, double valueScale, double lowPassScale, double highPassScale) {
+    if (!valid.load(std::memory_order_acquire)) return 0.0;
+    double a = input;
+    std::shared_ptr<FilterSys> node = tailNode();
+    while (node) {
+        a = node->apply(a, valueScale, lowPassScale, highPassScale);
+        node = node->prevNode();
+    }
+    return a;
+}
+
+std::shared_ptr<FilterSys> appendFilter(std::shared_ptr<FilterSys> chain, FilterKind kind, double param1,
+                                        double param2, double param3, double param4) {
+    auto node = FilterSys::create(kind, static_cast<float>(param1), static_cast<float>(param2),
+                                  static_cast<float>(param3), static_cast<float>(param4));
+    if (!chain) return node;
+    FilterSys::link(chain->tailNode(), node);
+    return chain;
+}
+
+}  // namespace rez
