@@ -14,8 +14,9 @@ SampleClock::SampleClock() {
 
 double SampleClock::stamp() {
     current = platform::counterNow();
-    interval = current - start;
-    meanInterval += (static_cast<double>(interval) - meanInterval) / 200.0;
+    const std::int64_t measured = current - start;
+    interval.store(measured, std::memory_order_relaxed);
+    meanInterval += (static_cast<double>(measured) - meanInterval) / 200.0;
     start = current;
     return intervalMs();
 }

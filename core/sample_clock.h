@@ -12,7 +12,9 @@ struct SampleClock {
 
     std::int64_t start = 0;     // counter value of the previous stamp
     std::int64_t current = 0;   // counter value of the latest stamp
-    std::int64_t interval = 0;  // last interval, counter ticks
+    // Last interval, counter ticks. Atomic because the host's getters read it
+    // while the owning loop writes it.
+    std::atomic<std::int64_t> interval{0};
     double meanInterval = 0.0;  // running mean of intervals, window 200
     double ticksPerMs = 0.0;
     double ticksPerUs = 0.0;
@@ -26,7 +28,7 @@ struct SampleClock {
     double stamp();
     // The engine's "restart": stamp, then take the counter again as the start.
     void restart();
-    double intervalMs() const { return ticksPerMs > 0 ? static_cast<double>(interval) / ticksPerMs : 0.0; }
+    double intervalMs() const { return ticksPerMs > 0 ? static_cast<double>(interval.load(std::memory_order_relaxed)) / ticksPerMs : 0.0; }
     // Microseconds since the last stamp.
     double elapsedUs() const;
 };

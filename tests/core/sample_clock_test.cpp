@@ -13,13 +13,13 @@ TEST(SampleClock, RestartMeasuresTheIntervalAndKeepsARunningMean) {
     SampleClock clock;
     EXPECT_EQ(clock.start, 0) << "the first restart measures from counter value 0";
     clock.restart();
-    EXPECT_GT(clock.interval, 0);
-    EXPECT_DOUBLE_EQ(clock.meanInterval, static_cast<double>(clock.interval) / 200.0);
+    EXPECT_GT(clock.interval.load(), 0);
+    EXPECT_DOUBLE_EQ(clock.meanInterval, static_cast<double>(clock.interval.load()) / 200.0);
     platform::sleepMs(3);
     double before = clock.meanInterval;
     clock.restart();
     EXPECT_GE(clock.intervalMs(), 2.9);
-    EXPECT_DOUBLE_EQ(clock.meanInterval, before + (static_cast<double>(clock.interval) - before) / 200.0);
+    EXPECT_DOUBLE_EQ(clock.meanInterval, before + (static_cast<double>(clock.interval.load()) - before) / 200.0);
 }
 
 TEST(TickPacing, PreciseWaitEndsAfter2000Microseconds) {
