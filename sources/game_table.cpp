@@ -5,6 +5,7 @@
 #include "core/bytes.h"
 #include "core/console.h"
 #include "sources/detection_tests.h"
+#include "sources/shared_memory_readers.h"
 
 namespace rez {
 
@@ -79,6 +80,9 @@ const char* gameName(int id) {
     return kNames[static_cast<std::size_t>(id)];
 }
 
-std::unique_ptr<GameReader> makeGameReader(int id) { return std::make_unique<DetectOnlyReader>(detectionTest(id)); }
+std::unique_ptr<GameReader> makeGameReader(int id) {
+    if (auto reader = makeSharedMemoryReader(id)) return reader;
+    return std::make_unique<DetectOnlyReader>(detectionTest(id));
+}
 
 }  // namespace rez
