@@ -126,6 +126,9 @@ private:
     int baudRate;
     std::string format;                /* e.g. "8N1" */
     int startFailures;
+    /* Orders the sending thread's writes against the 0 byte of pause() and
+     * stop(), so that the 0 is the last byte the fan sees. */
+    std::mutex writeMutex;
 };
 #endif /* __cplusplus */
 
