@@ -11,11 +11,19 @@ FilterSlot::FilterSlot() : head_(parseFilterString("VALUE")) {}
 FilterSlot::FilterSlot(std::shared_ptr<FilterSys> head)
     : head_(head ? std::move(head) : parseFilterString("VALUE")) {}
 
-std::shared_ptr<FilterSys> FilterSlot::load() const noexcept { return head_.load(std::memory_order_acquire); }
+std::shared_ptr<FilterSys> FilterSlot::load() const noexcept {
+    std::lock_guard<std::mutex> lock(mutex_);
+    return head_;
+}
 
 void FilterSlot::store(std::shared_ptr<FilterSys> head) noexcept {
     if (!head) return;
-    head_.store(std::move(head), std::memory_order_release);
+    {
+        std::lock_guard<std::mutex> lock(mutex_);
+        head_.swap(head);
+    }
+    // `head` now holds the old chain; it is let go outside the lock, so a
+    // long chain's release never holds up the evaluating thread.
 }
 
 double FilterSlot::evaluate(double input) const {

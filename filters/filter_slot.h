@@ -2,8 +2,13 @@
 // A channel's chain head. The host's thread replaces it while the game-source
 // thread evaluates: an evaluation works on the head it loaded, which stays
 // alive until that evaluation lets go of it, whatever the slot holds by then.
-#include <atomic>
+//
+// The slot is a shared pointer behind a short lock rather than
+// std::atomic<std::shared_ptr>: libstdc++ 12's version of the latter guards
+// its pointer in a way ThreadSanitizer reports as a race, and the lock costs
+// no more here (one uncontended lock per channel and tick).
 #include <memory>
+#include <mutex>
 
 #include "filters/filter_sys.h"
 
@@ -26,7 +31,8 @@ public:
     double evaluate(double input) const;
 
 private:
-    std::atomic<std::shared_ptr<FilterSys>> head_;
+    mutable std::mutex mutex_;
+    std::shared_ptr<FilterSys> head_;
 };
 
 }  // namespace rez
