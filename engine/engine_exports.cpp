@@ -75,4 +75,44 @@ REZ_API double getTransitionStatus(void) {
     return guardedCall(0.0, [] { return theEngine().transitionStatus(); });
 }
 
+// ---- Profiles, filters and cues ----
+
+REZ_API bool setcheckFilterstring(int profile, int channel, const char* text) {
+    return guardedCall(false, [=] { return theEngine().installChannelFilter(profile, channel, text); });
+}
+
+REZ_API void setActiveAxis(int profile, int channel, int enable) {
+    guardedCall([=] { theEngine().setActiveAxis(profile, channel, enable); });
+}
+
+REZ_API void setBelt_Mix(int profile, int index, double weight) {
+    guardedCall([=] { theEngine().setBeltMix(profile, index, weight); });
+}
+
+REZ_API void SetInputDofLimitValue(int channel, double minimum, double maximum) {
+    guardedCall([=] { theEngine().setInputDofLimit(channel, minimum, maximum); });
+}
+
+REZ_API int getactiveProfil(void) {
+    return guardedCall(0, [] { return theEngine().activeGroundState.load(); });
+}
+
+REZ_API double getProfilAirTransitionStatus(void) {
+    return guardedCall(0.0, [] { return theEngine().airTransitionStatus(); });
+}
+
+REZ_API double getProfilGrdTransitionStatus(void) {
+    return guardedCall(0.0, [] { return theEngine().groundTransitionStatus(); });
+}
+
+REZ_API void getMotionCueData(int which, double** values, int* count) {
+    guardedCall([=] {
+        auto& engine = theEngine();
+        rez::CueArray* arrays[] = {&engine.airCues, &engine.groundCues, &engine.outputCues, &engine.fadeStart};
+        if (which < 0 || which > 3) return;
+        if (values != nullptr) *values = arrays[which]->data();
+        if (count != nullptr) *count = rez::kChannelCount;
+    });
+}
+
 }  // extern "C"

@@ -9,6 +9,8 @@
 #include <vector>
 
 #include "core/sample_clock.h"
+#include "engine/channel_bindings.h"
+#include "engine/motion_profile.h"
 #include "include/rezadedudid.h"
 #include "platform/shared_memory.h"
 #include "sources/game_source_set.h"
@@ -24,7 +26,14 @@ inline constexpr int kFrozenAfterTicks = 250;
 using CueArray = std::array<double, kChannelCount>;
 struct CalculationSnapshot { double values[kChannelCount]; };
 struct AccelerationSnapshot { double values[kGameSlotCount]; };
-struct LimitPair { double minimum = 0.0; double maximum = 0.0; };
+// Set by the host while the tick reads them: single atomic values.
+struct LimitPair {
+    std::atomic<double> minimum{0.0};
+    std::atomic<double> maximum{0.0};
+};
+
+inline constexpr int kProfileAir = 0;
+inline constexpr int kProfileGround = 1;
 
 class GamesourceEngine {
 public:
@@ -51,8 +60,18 @@ public:
     // Tick steps owned by the cueing, snapshot and output code.
     void updateProfileBlend();
     void computeCues();
+    double evaluateChannel(MotionProfile& profile, const ChannelBinding& binding, double weight);
     void recordSnapshots();
     void sendRigOutputs();
+
+    // Profiles and filters (host side).
+    FilterSlot* channelFilterSlot(int profile, int channel);
+    bool installChannelFilter(int profile, int channel, const char* text);
+    void setActiveAxis(int profile, int channel, int enable);
+    void setBeltMix(int profile, int index, double weight);
+    void setInputDofLimit(int channel, double minimum, double maximum);
+    double airTransitionStatus() const;
+    double groundTransitionStatus() const;
 
     // Output fade progress as a whole percent.
     double transitionStatus() const;
@@ -95,6 +114,8 @@ public:
     std::atomic<double> motionCancelFilter{60.0};
     std::atomic<double> motionCancelGain{1.0};
 
+    std::array<MotionProfile, 3> profiles{MotionProfile{"Profil AIR"}, MotionProfile{"Profil GROUND"},
+                                          MotionProfile{"Transition"}};
     std::array<LimitPair, kChannelCount> rigLimits{};
     std::array<LimitPair, kChannelCount> inputLimits{};
 

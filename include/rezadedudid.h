@@ -71,6 +71,30 @@ REZ_API void getGameDataNames(const char** first, int* count);
 /* Output fade progress as a whole percent, 0 to 100. */
 REZ_API double getTransitionStatus(void);
 
+/* ---- Profiles, filters and cues ----------------------------------------
+ * profile 0 = "Profil AIR", 1 = "Profil GROUND"; channel 0..22. */
+
+/* Parses a filter string (e.g. "GAIN(EMALP(VALUE;25);1.5)") and installs it in
+ * the channel. True when installed. A bad text, a null text or an out-of-range
+ * profile/channel gives false and keeps the old chain; every call restarts the
+ * output fade and holds the outputs back until a chain is accepted. */
+REZ_API bool setcheckFilterstring(int profile, int channel, const char* text);
+/* Enables (nonzero low byte) or disables a channel; always restarts the fade. */
+REZ_API void setActiveAxis(int profile, int channel, int enable);
+/* Belt-mix weight, index 0..42 (of the AIR profile only 1, 2, 4 and 5 are used). */
+REZ_API void setBelt_Mix(int profile, int index, double weight);
+/* Input clamp of channel 0..22 (only channels 0..7 use it). */
+REZ_API void SetInputDofLimitValue(int channel, double minimum, double maximum);
+/* Active ground state: -1 (no game), 0 (air) or 1 (ground). */
+REZ_API int getactiveProfil(void);
+/* AIR / GROUND profile weight as a whole percent, 0 to 100. */
+REZ_API double getProfilAirTransitionStatus(void);
+REZ_API double getProfilGrdTransitionStatus(void);
+/* which 0: AIR channel results, 1: GROUND results, 2: output cues, 3: fade
+ * start; *values = 23 doubles in library memory, *count = 23. Any other
+ * which leaves both untouched; null pointers are ignored. */
+REZ_API void getMotionCueData(int which, double** values, int* count);
+
 #ifdef __cplusplus
 } /* extern "C" */
 #endif
