@@ -97,9 +97,11 @@ bool PtyPair::open(std::string& whyNot) {
 
 int PtyPair::read(unsigned char* buffer, int length, int timeoutMs) {
     if (pty_.isOpen()) return pty_.read(buffer, length, timeoutMs);
+    // A short gap after the first byte ends the read. (The "return on any
+    // byte" setting would be the natural one, but Wine 8 waits out its
+    // constant even when bytes are there.)
     platform::SerialTimeouts timeouts;
-    timeouts.readInterval = platform::serialTimeoutMax;
-    timeouts.readTotalMultiplier = platform::serialTimeoutMax;
+    timeouts.readInterval = 1;
     timeouts.readTotalConstant = static_cast<std::uint32_t>(timeoutMs > 0 ? timeoutMs : 1);
     if (!platform::serialSetTimeouts(far_, timeouts)) return -1;
     return platform::serialRead(far_, buffer, length);

