@@ -120,15 +120,6 @@ TEST(FilterOperations, EmaSequencesFromRest) {
     EXPECT_NEAR(run(hp, 2.0), 0.0, 1e-5);
 }
 
-TEST(FilterOperations, ScaleFactorsReachTheirFilters) {
-    // The engine passes 1; other scales stretch VALUE and the two averages,
-    // and a scaled length below 1 counts as 1.
-    EXPECT_EQ(parseGood("VALUE")->evaluate(3, 2, 1, 1), 6);
-    EXPECT_EQ(parseGood("EMALP(VALUE;4)")->evaluate(1, 1, 0.5, 7), 0.5);
-    EXPECT_EQ(parseGood("EMAHP(VALUE;4)")->evaluate(1, 1, 7, 0.5), 0.5);
-    EXPECT_EQ(parseGood("EMALP(VALUE;4)")->evaluate(1, 1, 0.1, 1), 1.0);
-}
-
 TEST(FilterOperations, SinusRunsOneCycleIn500Evaluations) {
     const auto head = parseGood("SINUS(VALUE;2;1)");
     // The phase is kept as a float, so the first value is the float phase's sine.

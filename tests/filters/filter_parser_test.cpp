@@ -101,12 +101,6 @@ TEST(FilterParser, GoodTextsBuildTheWrittenChain) {
     }
 }
 
-TEST(FilterParser, NegativeZeroKeepsItsSign) {
-    const auto head = parseFilterString("GAIN(VALUE;-0)");
-    ASSERT_TRUE(head->valid.load());
-    EXPECT_TRUE(std::signbit(head->param1));
-}
-
 const std::vector<std::string> kBadTexts = {
     "",
     "   ",
