@@ -1,13 +1,32 @@
 // Flat C exports of the engine. Each one builds the engine on first use and
 // runs its body through guardedCall, so no exception reaches the host.
+#include <cstdlib>
 #include <cstring>
 
+#include "controller/wind_serial.h"
 #include "core/export_guard.h"
 #include "engine/gamesource_engine.h"
 #include "include/rezadedudid.h"
 
 using rez::guardedCall;
 using rez::theEngine;
+
+namespace {
+// Hands a history to the host in memory it releases with the Free export.
+template <class Record>
+const Record* handOut(const std::vector<Record>& records, int* count) {
+    *count = static_cast<int>(records.size());
+    if (records.empty()) return nullptr;
+    auto* array = static_cast<Record*>(std::malloc(records.size() * sizeof(Record)));
+    if (array == nullptr) {
+        *count = 0;
+        return nullptr;
+    }
+    std::memcpy(array, records.data(), records.size() * sizeof(Record));
+    return array;
+}
+}  // namespace
+
 
 extern "C" {
 
@@ -114,5 +133,64 @@ REZ_API void getMotionCueData(int which, double** values, int* count) {
         if (count != nullptr) *count = rez::kChannelCount;
     });
 }
+
+// ---- Rig outputs, motion cancel, fan ----
+
+REZ_API void getOutputData(uint8_t* frame) {
+    guardedCall([=] {
+        auto& engine = theEngine();
+        if (frame != nullptr) engine.copyMotionFrame(frame);
+    });
+}
+
+REZ_API void SetRigDofLimitValue(int index, double minimum, double maximum) {
+    guardedCall([=] { theEngine().setRigDofLimit(index, minimum, maximum); });
+}
+
+REZ_API void activateMotionCancel(bool on) {
+    // Only the low byte of a boolean argument counts.
+    const bool enable = *reinterpret_cast<const unsigned char*>(&on) != 0;
+    guardedCall([=] { theEngine().activateMotionCancel(enable); });
+}
+
+REZ_API void setFilterMotionCancel(double filter) {
+    guardedCall([=] { theEngine().setFilterMotionCancel(filter); });
+}
+
+REZ_API void setGainMotionCancel(double gain) {
+    guardedCall([=] { theEngine().setGainMotionCancel(gain); });
+}
+
+REZ_API bool initWindSerial(const wchar_t* portName, int baudRate, const wchar_t* format, int intervalMs) {
+    return guardedCall(false, [=] { return rez::initWindSerialOn(theEngine().wind, portName, baudRate, format, intervalMs); });
+}
+
+// ---- Snapshots ----
+
+REZ_API const double* GetPositionSnapshot(void) {
+    return guardedCall(static_cast<const double*>(nullptr), [] { return theEngine().positionSnapshot.data(); });
+}
+
+REZ_API const CalculationSnapshot* GetCalculationSnapshots(int* count) {
+    return guardedCall(static_cast<const CalculationSnapshot*>(nullptr), [=] {
+        auto& engine = theEngine();
+        if (count == nullptr) return static_cast<const CalculationSnapshot*>(nullptr);
+        return handOut(engine.takeCalculationHistory(), count);
+    });
+}
+
+REZ_API const AccelerationSnapshot* GetAccelerationSnapshots(int* count) {
+    return guardedCall(static_cast<const AccelerationSnapshot*>(nullptr), [=] {
+        auto& engine = theEngine();
+        if (count == nullptr) return static_cast<const AccelerationSnapshot*>(nullptr);
+        return handOut(engine.takeAccelerationHistory(), count);
+    });
+}
+
+REZ_API void FreeCalculationSnapshots(const void* array) {
+    guardedCall([=] { std::free(const_cast<void*>(array)); });
+}
+
+REZ_API void FreeAccelerationSnapshots(const void* array) { FreeCalculationSnapshots(array); }
 
 }  // extern "C"

@@ -8,7 +8,11 @@
 
 namespace rez {
 
-GamesourceEngine::GamesourceEngine() = default;
+GamesourceEngine::GamesourceEngine() {
+    // Room for the full histories up front, so the tick does not allocate.
+    calculationHistory.reserve(kHistoryLimit);
+    accelerationHistory.reserve(kHistoryLimit);
+}
 
 GamesourceEngine::~GamesourceEngine() {
     // The host is expected to stop the thread before unloading. If it did
@@ -71,7 +75,7 @@ void GamesourceEngine::threadBody() {
     }
     gameConnected.store(false);
     try {
-        // WINDPENDING wind.stop();
+        wind.stop();
     } catch (...) {
     }
     bodyFinished.store(true);
@@ -146,7 +150,7 @@ void GamesourceEngine::resetGameSource() {
     airWeight.store(1.0);
     groundWeight.store(0.0);
     activeGroundState.store(0);
-    // WINDPENDING wind.pause();
+    wind.pause();
 }
 
 void GamesourceEngine::beginOutputFade() {

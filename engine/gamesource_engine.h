@@ -24,8 +24,6 @@ inline constexpr int kLostAfterMisses = 1000;
 inline constexpr int kFrozenAfterTicks = 250;
 
 using CueArray = std::array<double, kChannelCount>;
-struct CalculationSnapshot { double values[kChannelCount]; };
-struct AccelerationSnapshot { double values[kGameSlotCount]; };
 // Set by the host while the tick reads them: single atomic values.
 struct LimitPair {
     std::atomic<double> minimum{0.0};
@@ -63,6 +61,20 @@ public:
     double evaluateChannel(MotionProfile& profile, const ChannelBinding& binding, double weight);
     void recordSnapshots();
     void sendRigOutputs();
+    void sendWindOutput();
+    // Builds the cue frame from the output cues and the rig limits.
+    void buildMotionFrame(std::array<unsigned char, 36>& frame) const;
+
+    // Motion cancel and rig limits (host side).
+    void activateMotionCancel(bool on);
+    void setFilterMotionCancel(double filter);
+    void setGainMotionCancel(double gain);
+    void setRigDofLimit(int index, double minimum, double maximum);
+    void copyMotionFrame(unsigned char* out);
+
+    // Takes a whole history: the records, oldest first, and an empty history.
+    std::vector<CalculationSnapshot> takeCalculationHistory();
+    std::vector<AccelerationSnapshot> takeAccelerationHistory();
 
     // Profiles and filters (host side).
     FilterSlot* channelFilterSlot(int profile, int channel);
@@ -79,7 +91,7 @@ public:
     double tickPeriodMs() const { return tickClock.intervalMs(); }
 
     // --- fields, in the engine's order ---
-    // WINDPENDING WindSerial wind;
+    WindSerial wind;
     std::vector<CalculationSnapshot> calculationHistory;
     CueArray positionSnapshot{};
     std::mutex calculationMutex;
@@ -131,6 +143,7 @@ public:
     int readFailCount = 0;
     int frozenCount = 0;
     std::array<unsigned char, 36> motionFrame{};
+    std::mutex frameMutex;  // the host copies the frame while the tick rewrites it
 
     std::thread thread;
 

@@ -33,4 +33,18 @@ void GamesourceEngine::recordSnapshots() {
     }
 }
 
+std::vector<CalculationSnapshot> GamesourceEngine::takeCalculationHistory() {
+    std::lock_guard<std::mutex> lock(calculationMutex);
+    std::vector<CalculationSnapshot> taken(calculationHistory.begin(), calculationHistory.end());
+    calculationHistory.clear();
+    return taken;
+}
+
+std::vector<AccelerationSnapshot> GamesourceEngine::takeAccelerationHistory() {
+    std::lock_guard<std::mutex> lock(accelerationMutex);
+    std::vector<AccelerationSnapshot> taken(accelerationHistory.begin(), accelerationHistory.end());
+    accelerationHistory.clear();
+    return taken;
+}
+
 }  // namespace rez

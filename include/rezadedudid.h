@@ -15,9 +15,11 @@
 
 #ifdef __cplusplus
 #include <cstdint>
+#include <cwchar>
 #else
 #include <stdbool.h>
 #include <stdint.h>
+#include <wchar.h>
 #endif
 
 #if defined(_WIN32)
@@ -29,6 +31,17 @@
 #else
 #define REZ_API __attribute__((visibility("default")))
 #endif
+
+/* One tick's position snapshot: output cues 0..10, 21, 22 and the AIR
+ * channel results 11..20. */
+typedef struct CalculationSnapshot {
+    double values[23];
+} CalculationSnapshot;
+
+/* One tick's 43 game-data slots (slot 42: the belt sum). */
+typedef struct AccelerationSnapshot {
+    double values[43];
+} AccelerationSnapshot;
 
 #ifdef __cplusplus
 extern "C" {
@@ -94,6 +107,38 @@ REZ_API double getProfilGrdTransitionStatus(void);
  * start; *values = 23 doubles in library memory, *count = 23. Any other
  * which leaves both untouched; null pointers are ignored. */
 REZ_API void getMotionCueData(int which, double** values, int* count);
+
+/* ---- Rig outputs, motion cancel, fan ------------------------------------ */
+
+/* Copies the last 36-byte cue frame sent to the controller; null is ignored. */
+REZ_API void getOutputData(uint8_t* frame);
+/* Rig limits of index 0..22 (0..5 bound the cue frame's six floats). */
+REZ_API void SetRigDofLimitValue(int index, double minimum, double maximum);
+/* Switches motion cancel (the smoothed pose in "Local\motionRigPose") on or
+ * off; switching on resets the smoothing divisor to 60. */
+REZ_API void activateMotionCancel(bool on);
+/* Pose smoothing divisor; ignored while motion cancel is off. */
+REZ_API void setFilterMotionCancel(double filter);
+/* Pose gain; ignored while motion cancel is off. */
+REZ_API void setGainMotionCancel(double gain);
+/* Configures the engine's fan port (e.g. L"COM5", 9600, L"8N1", 15). False,
+ * and the fan left unconfigured, when the port is not a device or a text is null. */
+REZ_API bool initWindSerial(const wchar_t* portName, int baudRate, const wchar_t* format, int intervalMs);
+
+/* ---- Snapshots ----------------------------------------------------------- */
+
+/* The last tick's position snapshot: 23 doubles in library memory. */
+REZ_API const double* GetPositionSnapshot(void);
+/* Takes the whole calculation history (at most 150 records, oldest first) and
+ * empties it. Null with *count = 0 when empty; otherwise release the array with
+ * FreeCalculationSnapshots. A null count is ignored (and nothing is taken). */
+REZ_API const CalculationSnapshot* GetCalculationSnapshots(int* count);
+/* The same for the acceleration history. */
+REZ_API const AccelerationSnapshot* GetAccelerationSnapshots(int* count);
+/* Releases an array returned by either Get function; null is ignored. */
+REZ_API void FreeCalculationSnapshots(const void* array);
+/* The same function under a second name. */
+REZ_API void FreeAccelerationSnapshots(const void* array);
 
 #ifdef __cplusplus
 } /* extern "C" */
