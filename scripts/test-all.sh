@@ -33,6 +33,7 @@ for preset in linux asan tsan windows; do
   step "build $preset" build "$preset"
   step "test $preset" ctest --preset "$preset"
 done
+step "windows serial lines" bash scripts/wine-serial-test.sh build/linux build/windows
 step "windows exports" bash scripts/check-dll-exports.sh build/windows/rezadedudid.dll include/rezadedudid.h
 step "build fuzz" build fuzz
 step "fuzz smoke" bash scripts/fuzz-smoke.sh build/fuzz 20

@@ -2,6 +2,7 @@
 // game-source thread, marks the rig ready and reports once a second.
 //
 //   rez_host [--seconds N] [--library PATH]
+#include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -20,6 +21,8 @@ struct Api {
     void (*getGameName)(char*);
     double (*getGameTimeFrame)();
     double (*getMotionDataTimeFrame)();
+    void (*getMotionCueData)(int, double**, int*);
+    void (*getOutputData)(std::uint8_t*);
 };
 
 template <class F>
@@ -67,7 +70,9 @@ int main(int argc, char** argv) {
               resolve(library, "setMotionsystemready", api.setMotionsystemready) &&
               resolve(library, "getGameID", api.getGameID) && resolve(library, "getGameName", api.getGameName) &&
               resolve(library, "getGameTimeFrame", api.getGameTimeFrame) &&
-              resolve(library, "getMotionDataTimeFrame", api.getMotionDataTimeFrame);
+              resolve(library, "getMotionDataTimeFrame", api.getMotionDataTimeFrame) &&
+              resolve(library, "getMotionCueData", api.getMotionCueData) &&
+              resolve(library, "getOutputData", api.getOutputData);
     if (!ok) return 1;
 
     std::printf("rez_host: %s loaded, running for %d s\n", libraryPath.c_str(), seconds);
@@ -84,6 +89,17 @@ int main(int argc, char** argv) {
         else
             std::printf("[%3d s] game %2d %-20s  game frame %8.3f ms  tick %6.3f ms\n", second, game, name,
                         api.getGameTimeFrame(), api.getMotionDataTimeFrame());
+        double* cues = nullptr;
+        int count = 0;
+        api.getMotionCueData(2, &cues, &count);
+        if (cues != nullptr && count >= 23)
+            std::printf("        cues  lat %8.3f lon %8.3f ver %8.3f yaw %8.3f roll %8.3f pitch %8.3f belt %8.3f fan %6.1f\n",
+                        cues[0], cues[1], cues[2], cues[3], cues[4], cues[5], cues[10], cues[22]);
+        std::uint8_t frame[36] = {};
+        api.getOutputData(frame);
+        std::printf("        frame");
+        for (std::uint8_t b : frame) std::printf(" %02X", b);
+        std::printf("\n");
         std::fflush(stdout);
     }
     api.setMotionsystemready(0);
