@@ -4,7 +4,6 @@
 
 #include <cstdint>
 #include <random>
-#include <thread>
 #include <vector>
 
 #include "controller/frame_parser.h"
@@ -61,17 +60,6 @@ TEST(Crc16, WriteChecksumTrailerReplacesTheEndMarker) {
     std::vector<std::uint8_t> tooShort{0x0A};
     writeChecksumTrailer(tooShort);
     EXPECT_EQ(tooShort, std::vector<std::uint8_t>{0x0A});
-}
-
-TEST(Crc16, ConcurrentCallersAgree) {
-    const std::vector<std::uint8_t> digits{'1', '2', '3', '4', '5', '6', '7', '8', '9'};
-    std::vector<std::uint16_t> results(8);
-    std::vector<std::thread> threads;
-    for (std::size_t t = 0; t < results.size(); ++t) {
-        threads.emplace_back([&, t] { results[t] = crc16(digits); });
-    }
-    for (auto& t : threads) t.join();
-    for (std::uint16_t r : results) EXPECT_EQ(r, 0xBB3D);
 }
 
 }  // namespace
