@@ -125,6 +125,24 @@ REZ_API void setGainMotionCancel(double gain);
  * and the fan left unconfigured, when the port is not a device or a text is null. */
 REZ_API bool initWindSerial(const wchar_t* portName, int baudRate, const wchar_t* format, int intervalMs);
 
+/* ---- Controller message mailbox ----------------------------------------- */
+
+/* Queues a message (bytes up to and including the first 0x0A 0x0D within 512
+ * bytes) for the controller transport that has live traffic (both transmit
+ * queues when neither has); 1 queued, -1 when no transport runs, the message is
+ * null, has no end marker within 512 bytes, or the live transport's queue is full. */
+REZ_API int sendMessagemmf(const unsigned char* message);
+/* Queues a message (same extent rule) as the repeated auto message; 1 queued,
+ * 0 when the auto queue is full; 0 after printing "no valid data" when no
+ * transport runs, the message is null or has no end marker within 512 bytes. */
+REZ_API int autoMessagemmf(const unsigned char* message);
+/* Copies and removes the oldest frame received over the live transport into
+ * buffer (must hold 512 bytes); its length, or 0 when nothing waits, no
+ * transport is live, or buffer is null (the frame is then kept). */
+REZ_API int readMessagemmf(unsigned char* buffer);
+/* 1 when readMessagemmf would return a frame now, else 0. */
+REZ_API int newMessagemmf(void);
+
 /* ---- Snapshots ----------------------------------------------------------- */
 
 /* The last tick's position snapshot: 23 doubles in library memory. */
