@@ -40,14 +40,6 @@ std::optional<std::vector<std::string>> processNames() {
     return names;
 }
 
-bool isProcessRunning(const std::string& exeName) {
-    auto names = processNames();
-    if (!names) return false;
-    for (const auto& name : *names)
-        if (name == exeName) return true;
-    return false;
-}
-
 ChildProcess::~ChildProcess() { kill(); }
 
 ChildProcess::ChildProcess(ChildProcess&& other) noexcept : pid_(std::exchange(other.pid_, -1)) {}
