@@ -2,8 +2,6 @@
 
 #include <functional>
 
-#include "core/bytes.h"
-#include "core/console.h"
 #include "sources/detection_tests.h"
 #include "sources/shared_memory_readers.h"
 
@@ -31,44 +29,22 @@ private:
     std::function<bool()> test_;
 };
 
-bool assettoCorsaTest() {
-    return createOrOpenMappingTest("Local\\acpmf_graphics", 1320, [](const unsigned char* view, std::size_t size) {
-        return load_le_checked<std::int32_t>(view, size, 4) == 2;
-    });
-}
-
-bool raceRoomTest() {
-    if (!processTest({"RRRE64.exe", "RRRE.exe"}) || !existingMappingTest("$R3E")) return false;
-    consolePrint("Found RRRE.exe, mapping shared memory...\n");
-    return true;
-}
-
 std::function<bool()> detectionTest(int id) {
     switch (id) {
         case kXplane: return [] { return probeUdpPort(4321) == 1; };
         case kDcs: return [] { return processTest({"DCS.exe", "DCS64.exe"}) && probeUdpPort(4124) == 1; };
-        case kAssettoCorsa: return assettoCorsaTest;
-        case kAssettoCorsaEvo:
-            return [] { return createOrOpenMappingTest("Local\\acpmf_physics", 712) && processTest({"AssettoCorsaEVO.exe"}); };
-        case kRaceRoom: return raceRoomTest;
         case kDirtRally2: return [] { return probeUdpPort(20778) == 1; };
         case kCondor2: return [] { return probeUdpPort(55278) == 1; };
         case kF1:
             return [] {
                 return processTest({"F1_23.exe", "F1_23_64.exe", "F1_24.exe", "F1_24_64.exe"}) && probeUdpPort(20777) == 1;
             };
-        case kProjectCars2: return [] { return existingMappingTest("$pcars2$"); };
-        case kIRacing:
-            return [] { return processTest({"iRacingSim64DX11.exe", "Iracing.exe"}) && existingMappingTest("Local\\IRSDKMemMapFileName"); };
         case kWrc23: return [] { return probeUdpPort(20788) == 1; };
         case kBeamNg: return [] { return probeUdpPort(4444) == 1; };
         case kLfs: return [] { return processTest({"LFS.exe", "LFS64.exe"}) && probeUdpPort(4123) == 1; };
-        case kRFactor2:
-            return [] { return processTest({"rFactor2.exe"}) && existingMappingTest("Local\\Rovandelix_rf2_data"); };
-        case kTruckSim:
-            return [] { return createOrOpenMappingTest("SCSTelemetryExample", 177) && processTest({"eurotrucks2.exe"}); };
         default:
-            // The flight simulators (SimConnect) and NoLimits 2 (TCP) come with their readers.
+            // The flight simulators (SimConnect) and NoLimits 2 (TCP) come with their readers;
+            // the shared-memory games are handled by makeSharedMemoryReader.
             return {};
     }
 }

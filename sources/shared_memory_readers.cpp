@@ -1,7 +1,52 @@
 #include "sources/shared_memory_readers.h"
 
+#include "core/console.h"
+#include "sources/assetto_corsa_reader.h"
+#include "sources/game_table.h"
+#include "sources/iracing_reader.h"
+#include "sources/pcars2_reader.h"
+#include "sources/raceroom_reader.h"
+#include "sources/rfactor2_reader.h"
+#include "sources/truck_sim_reader.h"
+
 namespace rez {
 
-std::unique_ptr<GameReader> makeSharedMemoryReader(int) { return nullptr; }
+std::unique_ptr<GameReader> makeSharedMemoryReader(int id) {
+    switch (id) {
+        case kAssettoCorsa: return std::make_unique<AssettoCorsaReader>();
+        case kAssettoCorsaEvo: return std::make_unique<AssettoCorsaEvoReader>();
+        case kRaceRoom: return std::make_unique<RaceRoomReader>();
+        case kProjectCars2: return std::make_unique<ProjectCars2Reader>();
+        case kIRacing: return std::make_unique<IRacingReader>();
+        case kRFactor2: return std::make_unique<RFactor2Reader>();
+        case kTruckSim: return std::make_unique<TruckSimReader>();
+        default: return nullptr;
+    }
+}
+
+bool openGameBlock(platform::SharedMemory& block, const std::string& name, std::size_t size) {
+    if (!block.openExisting(name, platform::MapAccess::Read)) {
+        consolePrint("Failed to open mapping");
+        return false;
+    }
+    if (!block.map(platform::MapAccess::Read, size)) {
+        consolePrint("Failed to map buffer");
+        block.close();
+        return false;
+    }
+    return true;
+}
+
+bool createOrOpenGameBlock(platform::SharedMemory& block, const std::string& name, std::size_t size) {
+    if (block.createOrOpen(name, size) && block.map(platform::MapAccess::Read, size)) return true;
+    block.close();
+    return false;
+}
+
+void finishSample(GameReader& reader, GameDataRecord& record, AccelMode mode) {
+    record.timeFrame = reader.clock.stamp();
+    reader.groundState.store(0, std::memory_order_relaxed);
+    applyGravityParts(record, mode);
+}
 
 }  // namespace rez

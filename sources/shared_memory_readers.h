@@ -1,12 +1,60 @@
 #pragma once
-// Readers of the games that publish their telemetry in shared memory.
+// Readers of the games that publish their telemetry in named shared memory,
+// and the pieces they share.
+//
+// A game's block is written by another program and can hold anything, so
+// every value is loaded with a bounds check against the view actually mapped.
+// Attach maps a block only when it is at least as large as the game's
+// published layout; a smaller block is not the layout this reader knows, and
+// the game stays offline until it publishes a proper one.
+#include <cstddef>
+#include <cstdint>
 #include <memory>
+#include <string>
 
+#include "core/bytes.h"
+#include "platform/shared_memory.h"
 #include "sources/game_reader.h"
+#include "sources/gravity.h"
 
 namespace rez {
 
 // The reader for a shared-memory game id, or nullptr for other games.
 std::unique_ptr<GameReader> makeSharedMemoryReader(int id);
+
+// Checked little-endian loads from a mapped view; a value that would reach
+// past the end of the view reads as 0.
+class ViewBytes {
+public:
+    explicit ViewBytes(const platform::SharedMemory& block) : data_(block.data()), size_(block.viewSize()) {}
+    ViewBytes(const unsigned char* data, std::size_t size) : data_(data), size_(size) {}
+
+    std::uint8_t u8(std::size_t offset) const { return load_le_checked<std::uint8_t>(data_, size_, offset); }
+    std::int32_t i32(std::size_t offset) const { return load_le_checked<std::int32_t>(data_, size_, offset); }
+    float f32(std::size_t offset) const { return load_le_checked<float>(data_, size_, offset); }
+    double f64(std::size_t offset) const { return load_le_checked<double>(data_, size_, offset); }
+    const unsigned char* data() const { return data_; }
+    std::size_t size() const { return size_; }
+
+private:
+    const unsigned char* data_;
+    std::size_t size_;
+};
+
+// Radians to degrees, with the short pi unless a reader asks for the full one.
+inline double toDegrees(double radians, double pi = kPiShort) { return radians * 180.0 / pi; }
+
+// Opens a block the game must have made and maps `size` bytes of it
+// read-only. Prints "Failed to open mapping" or "Failed to map buffer" on
+// failure and leaves the block closed.
+bool openGameBlock(platform::SharedMemory& block, const std::string& name, std::size_t size);
+
+// Creates the block when the game has not (or opens the game's), then maps
+// `size` bytes read-only. Leaves the block closed on failure.
+bool createOrOpenGameBlock(platform::SharedMemory& block, const std::string& name, std::size_t size);
+
+// What every reader does after storing a new sample: the interval stamp,
+// ground state 0, and the gravity parts in the reader's mode.
+void finishSample(GameReader& reader, GameDataRecord& record, AccelMode mode);
 
 }  // namespace rez

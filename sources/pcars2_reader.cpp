@@ -1,0 +1,50 @@
+#include "sources/pcars2_reader.h"
+
+#include "core/console.h"
+#include "sources/detection_tests.h"
+#include "sources/shared_memory_readers.h"
+
+namespace rez {
+
+bool ProjectCars2Reader::detect() { return existingMappingTest(kPcars2Name); }
+
+bool ProjectCars2Reader::attach() {
+    if (attached_ || !existingMappingTest(kPcars2Name)) return false;
+    if (!openGameBlock(block_, kPcars2Name, kPcars2Size)) {
+        error_ = true;
+        return false;
+    }
+    consolePrint("Memory mapped successfully\n");
+    error_ = false;
+    attached_ = true;
+    return true;
+}
+
+bool ProjectCars2Reader::read(GameDataRecord& record) {
+    if (!attached_) return false;
+    const ViewBytes view(block_);
+    if (view.i32(8) != kPcars2StatePlaying || !existingMappingTest(kPcars2Name)) return false;
+
+    double* s = record.slots;
+    s[kYawPosition] = toDegrees(view.f32(6908)) * -1.0;
+    s[kRollPosition] = toDegrees(view.f32(6912));
+    s[kPitchPosition] = toDegrees(view.f32(6916));
+    s[kLateralSpeed] = view.f32(6920);
+    s[kLongituSpeed] = view.f32(6924);
+    s[kVerticaSpeed] = view.f32(6928);
+    s[kYawSpeed] = toDegrees(view.f32(6944)) * -1.0;
+    s[kRollSpeed] = toDegrees(view.f32(6948));
+    s[kPitchSpeed] = toDegrees(view.f32(6952));
+    s[kLateralAccel] = view.f32(6956);
+    s[kLongituAccel] = view.f32(6960);
+    s[kVerticaAccel] = view.f32(6964);
+    finishSample(*this, record, AccelMode::Add);
+    return true;
+}
+
+void ProjectCars2Reader::close() {
+    block_.close();
+    attached_ = false;
+}
+
+}  // namespace rez

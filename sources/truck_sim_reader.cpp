@@ -1,0 +1,62 @@
+#include "sources/truck_sim_reader.h"
+
+#include <algorithm>
+
+#include "sources/detection_tests.h"
+#include "sources/shared_memory_readers.h"
+
+namespace rez {
+
+namespace {
+
+// Rotations come in turns.
+constexpr double kDegreesPerTurn = 360.0;
+
+bool openPluginBlock(platform::SharedMemory& block) {
+    if (block.openExisting(kTruckBlockName, platform::MapAccess::Read) &&
+        block.map(platform::MapAccess::Read, kTruckBlockSize))
+        return true;
+    block.close();
+    return false;
+}
+
+}  // namespace
+
+bool TruckSimReader::detect() {
+    {
+        platform::SharedMemory probe;
+        if (!openPluginBlock(probe)) return false;
+    }
+    return processTest({"eurotrucks2.exe"});
+}
+
+bool TruckSimReader::attach() { return openPluginBlock(block_); }
+
+bool TruckSimReader::read(GameDataRecord& record) {
+    if (!block_.isMapped()) return false;
+    const ViewBytes view(block_);
+    if (view.u8(0) == 0) return false;
+
+    double* s = record.slots;
+    s[kSpeed] = view.f32(41);
+    s[kRpm] = view.f32(45);
+    s[kLateralSpeed] = view.f32(69);
+    s[kVerticaSpeed] = view.f32(73);
+    s[kLongituSpeed] = view.f32(77) * -1.0;
+    s[kPitchSpeed] = view.f32(81) * kDegreesPerTurn;
+    s[kYawSpeed] = view.f32(85) * kDegreesPerTurn;
+    s[kRollSpeed] = view.f32(89) * kDegreesPerTurn * -1.0;
+    s[kLateralAccel] = view.f32(93);
+    s[kVerticaAccel] = view.f32(97);
+    s[kLongituAccel] = view.f32(101) * -1.0;
+    s[kPitchAccel] = view.f32(105) * kDegreesPerTurn;
+    s[kYawAccel] = view.f32(109) * kDegreesPerTurn;
+    s[kRollAccel] = view.f32(113) * kDegreesPerTurn * -1.0;
+    s[kYawPosition] = std::clamp(view.f32(25) * kDegreesPerTurn, 0.0, 360.0);
+    s[kPitchPosition] = std::clamp(view.f32(29) * kDegreesPerTurn, -90.0, 90.0);
+    s[kRollPosition] = std::clamp(view.f32(33) * kDegreesPerTurn * -1.0, -180.0, 180.0);
+    finishSample(*this, record, AccelMode::Add);
+    return true;
+}
+
+}  // namespace rez
