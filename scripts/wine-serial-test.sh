@@ -13,8 +13,9 @@
 set -euo pipefail
 
 root="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
-linux_build="${1:-$root/build/linux}"
-windows_build="${2:-$root/build/windows}"
+# Wine wants absolute paths (its prefix above all).
+linux_build="$(realpath -m "${1:-$root/build/linux}")"
+windows_build="$(realpath -m "${2:-$root/build/windows}")"
 shift $(( $# > 2 ? 2 : $# ))
 
 helper="$linux_build/null_modem"

@@ -73,9 +73,15 @@ TEST(LibraryExports, ExactNamesResolveFromTheSharedLibrary) {
 #endif
     void* library = rez::platform::loadLibrary(path);
     ASSERT_NE(library, nullptr) << rez::platform::lastLoadError();
-    for (const char* name : {"startGamesource_Thread", "stopGamesource_Thread", "setMotionsystemready", "setTimerPrecision",
-                             "getGameID", "getGameName", "getGameTimeFrame", "getMotionDataTimeFrame", "getGameDataCount",
-                             "getGameData", "getGameDataNames", "getTransitionStatus"})
+    for (const char* name :
+         {"startGamesource_Thread", "stopGamesource_Thread", "setMotionsystemready", "setTimerPrecision", "getGameID",
+          "getGameName", "getGameTimeFrame", "getMotionDataTimeFrame", "getGameDataCount", "getGameData",
+          "getGameDataNames", "getMotionCueData", "getOutputData", "getTransitionStatus", "getProfilAirTransitionStatus",
+          "getProfilGrdTransitionStatus", "getactiveProfil", "setActiveAxis", "setBelt_Mix", "SetRigDofLimitValue",
+          "SetInputDofLimitValue", "activateMotionCancel", "setFilterMotionCancel", "setGainMotionCancel",
+          "GetPositionSnapshot", "GetCalculationSnapshots", "GetAccelerationSnapshots", "FreeCalculationSnapshots",
+          "FreeAccelerationSnapshots", "setcheckFilterstring", "initWindSerial", "sendMessagemmf", "autoMessagemmf",
+          "readMessagemmf", "newMessagemmf"})
         EXPECT_NE(rez::platform::findSymbol(library, name), nullptr) << name;
     EXPECT_EQ(rez::platform::findSymbol(library, "theEngine"), nullptr) << "internals stay hidden";
     auto getGameIDFn = reinterpret_cast<int (*)()>(rez::platform::findSymbol(library, "getGameID"));
