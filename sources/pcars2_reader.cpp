@@ -10,14 +10,7 @@ bool ProjectCars2Reader::detect() { return existingMappingTest(kPcars2Name); }
 
 bool ProjectCars2Reader::attach() {
     if (attached_ || !existingMappingTest(kPcars2Name)) return false;
-    if (!openGameBlock(block_, kPcars2Name, kPcars2Size)) {
-        error_ = true;
-        return false;
-    }
-    consolePrint("Memory mapped successfully\n");
-    error_ = false;
-    attached_ = true;
-    return true;
+    return attachGameBlock(block_, kPcars2Name, kPcars2Size, attached_, error_);
 }
 
 bool ProjectCars2Reader::read(GameDataRecord& record) {

@@ -21,14 +21,7 @@ bool RaceRoomReader::detect() {
 bool RaceRoomReader::attach() {
     if (attached_ || !gameAndBlockPresent()) return false;
     consolePrint("Found RRRE.exe, mapping shared memory...\n");
-    if (!openGameBlock(block_, kR3eName, kR3eSize)) {
-        error_ = true;
-        return false;
-    }
-    consolePrint("Memory mapped successfully\n");
-    error_ = false;
-    attached_ = true;
-    return true;
+    return attachGameBlock(block_, kR3eName, kR3eSize, attached_, error_);
 }
 
 bool RaceRoomReader::read(GameDataRecord& record) {

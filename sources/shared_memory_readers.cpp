@@ -49,4 +49,16 @@ void finishSample(GameReader& reader, GameDataRecord& record, AccelMode mode) {
     applyGravityParts(record, mode);
 }
 
+bool attachGameBlock(platform::SharedMemory& block, const std::string& name, std::size_t size, bool& attached,
+                     bool& error) {
+    if (!openGameBlock(block, name, size)) {
+        error = true;
+        return false;
+    }
+    consolePrint("Memory mapped successfully\n");
+    error = false;
+    attached = true;
+    return true;
+}
+
 }  // namespace rez

@@ -49,6 +49,12 @@ inline double toDegrees(double radians, double pi = kPiShort) { return radians *
 // failure and leaves the block closed.
 bool openGameBlock(platform::SharedMemory& block, const std::string& name, std::size_t size);
 
+// The attach of the readers whose game makes its block and is then read on
+// every tick: open and map it, say so, and keep the attached and error
+// markers. False (and the error marker set) when the block would not open.
+bool attachGameBlock(platform::SharedMemory& block, const std::string& name, std::size_t size, bool& attached,
+                     bool& error);
+
 // Creates the block when the game has not (or opens the game's), then maps
 // `size` bytes read-only. Leaves the block closed on failure.
 bool createOrOpenGameBlock(platform::SharedMemory& block, const std::string& name, std::size_t size);
