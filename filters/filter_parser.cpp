@@ -115,14 +115,14 @@ bool parseNumber(std::string_view n, double& out) {
     return parseDecimal(n, out);
 }
 
-struct KeywordSpec {
+struct KeywordEntry {
     std::string_view keyword;
     FilterKind kind;
     int paramCount;
 };
 
 // In lookup order.
-constexpr KeywordSpec kKeywords[] = {
+constexpr KeywordEntry kKeywords[] = {
     {"ABS", FilterKind::ABS, 0},
     {"SETVALUE", FilterKind::SETVALUE, 1},
     {"ADD", FilterKind::ADD, 1},
@@ -140,15 +140,15 @@ constexpr KeywordSpec kKeywords[] = {
     {"SINUS", FilterKind::SINUS, 2},
 };
 
-const KeywordSpec* findKeyword(std::string_view raw) {
+const KeywordEntry* findKeyword(std::string_view raw) {
     const std::string_view trimmed = trim(raw);
     // No keyword is longer than this; longer text cannot match.
     if (trimmed.size() > 14) return nullptr;
     char buffer[14];
     for (std::size_t i = 0; i < trimmed.size(); ++i) buffer[i] = upper(trimmed[i]);
     const std::string_view keyword(buffer, trimmed.size());
-    for (const KeywordSpec& spec : kKeywords)
-        if (spec.keyword == keyword) return &spec;
+    for (const KeywordEntry& entry : kKeywords)
+        if (entry.keyword == keyword) return &entry;
     return nullptr;
 }
 
@@ -179,23 +179,23 @@ std::shared_ptr<FilterSys> buildChain(std::string_view text) {
         const std::size_t close = w.rfind(')');
         if (open == std::string_view::npos || close == std::string_view::npos || close <= open) return nullptr;
 
-        const KeywordSpec* spec = findKeyword(w.substr(0, open));
-        if (!spec) return nullptr;
+        const KeywordEntry* entry = findKeyword(w.substr(0, open));
+        if (!entry) return nullptr;
         std::string_view args = w.substr(open + 1, close - open - 1);
 
         double params[4] = {0, 0, 0, 0};
-        if (spec->paramCount == 0) {
+        if (entry->paramCount == 0) {
             double ignored = 0;
             if (takeTrailingNumber(args, ignored)) return nullptr;
         }
-        for (int i = spec->paramCount - 1; i >= 0; --i)
+        for (int i = entry->paramCount - 1; i >= 0; --i)
             if (!takeTrailingNumber(args, params[i])) return nullptr;
 
-        if ((spec->kind == FilterKind::EMALP || spec->kind == FilterKind::EMAHP) && params[0] < 1.0)
+        if ((entry->kind == FilterKind::EMALP || entry->kind == FilterKind::EMAHP) && params[0] < 1.0)
             return nullptr;
-        if (spec->kind == FilterKind::REMAP && std::fabs(params[1] - params[0]) < 1e-9) return nullptr;
+        if (entry->kind == FilterKind::REMAP && std::fabs(params[1] - params[0]) < 1e-9) return nullptr;
 
-        append(spec->kind, params);
+        append(entry->kind, params);
         w = args;
     }
 }

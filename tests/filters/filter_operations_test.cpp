@@ -7,7 +7,7 @@
 #include <vector>
 
 #include "filters/filter_parser.h"
-#include "tests/filters/chain_inspect.h"
+#include "tests/filters/chain_shape.h"
 
 namespace rez {
 namespace {
