@@ -10,7 +10,7 @@ bool ProjectCars2Reader::detect() { return existingMappingTest(kPcars2Name); }
 
 bool ProjectCars2Reader::attach() {
     if (attached_ || !existingMappingTest(kPcars2Name)) return false;
-    return attachGameBlock(block_, kPcars2Name, kPcars2Size, attached_, error_);
+    return attachBlock(kPcars2Name, kPcars2Size);
 }
 
 bool ProjectCars2Reader::read(GameDataRecord& record) {
@@ -33,11 +33,6 @@ bool ProjectCars2Reader::read(GameDataRecord& record) {
     s[kVerticaAccel] = view.f32(6964);
     finishSample(*this, record, AccelMode::Add);
     return true;
-}
-
-void ProjectCars2Reader::close() {
-    block_.close();
-    attached_ = false;
 }
 
 }  // namespace rez

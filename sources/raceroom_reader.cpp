@@ -21,7 +21,7 @@ bool RaceRoomReader::detect() {
 bool RaceRoomReader::attach() {
     if (attached_ || !gameAndBlockPresent()) return false;
     consolePrint("Found RRRE.exe, mapping shared memory...\n");
-    return attachGameBlock(block_, kR3eName, kR3eSize, attached_, error_);
+    return attachBlock(kR3eName, kR3eSize);
 }
 
 bool RaceRoomReader::read(GameDataRecord& record) {
@@ -50,11 +50,6 @@ bool RaceRoomReader::read(GameDataRecord& record) {
     s[kRollSpeed] = toDegrees(view.f64(256));
     finishSample(*this, record, AccelMode::Add);
     return true;
-}
-
-void RaceRoomReader::close() {
-    block_.close();
-    attached_ = false;
 }
 
 }  // namespace rez

@@ -49,16 +49,20 @@ void finishSample(GameReader& reader, GameDataRecord& record, AccelMode mode) {
     applyGravityParts(record, mode);
 }
 
-bool attachGameBlock(platform::SharedMemory& block, const std::string& name, std::size_t size, bool& attached,
-                     bool& error) {
-    if (!openGameBlock(block, name, size)) {
-        error = true;
+bool GameBlockReader::attachBlock(const std::string& name, std::size_t size) {
+    if (!openGameBlock(block_, name, size)) {
+        error_ = true;
         return false;
     }
     consolePrint("Memory mapped successfully\n");
-    error = false;
-    attached = true;
+    error_ = false;
+    attached_ = true;
     return true;
+}
+
+void GameBlockReader::close() {
+    block_.close();
+    attached_ = false;
 }
 
 }  // namespace rez

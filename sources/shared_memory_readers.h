@@ -49,11 +49,24 @@ inline double toDegrees(double radians, double pi = kPiShort) { return radians *
 // failure and leaves the block closed.
 bool openGameBlock(platform::SharedMemory& block, const std::string& name, std::size_t size);
 
-// The attach of the readers whose game makes its block and is then read on
-// every tick: open and map it, say so, and keep the attached and error
-// markers. False (and the error marker set) when the block would not open.
-bool attachGameBlock(platform::SharedMemory& block, const std::string& name, std::size_t size, bool& attached,
-                     bool& error);
+// A reader of one block that the game makes and that is read on every tick
+// while attached: it holds the block and the attached and error markers.
+class GameBlockReader : public GameReader {
+public:
+    void close() override;
+
+    bool attached() const { return attached_; }
+    bool failed() const { return error_; }
+
+protected:
+    // Opens and maps the block, says so, and keeps the markers. False (and
+    // the error marker set) when the block would not open.
+    bool attachBlock(const std::string& name, std::size_t size);
+
+    platform::SharedMemory block_;
+    bool attached_ = false;
+    bool error_ = false;
+};
 
 // Creates the block when the game has not (or opens the game's), then maps
 // `size` bytes read-only. Leaves the block closed on failure.
