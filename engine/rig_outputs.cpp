@@ -63,7 +63,12 @@ void GamesourceEngine::sendRigOutputs() {
         rigPose = {gain * out[0], gain * out[1], gain * out[2], gain * out[3],
                    gain * (out[4] + out[6] + out[8]), gain * (out[5] + out[7] + out[9])};
         poseCopy = rigPose;
-        for (std::size_t i = 0; i < smoothedPose.size(); ++i) smoothedPose[i] += (poseCopy[i] - smoothedPose[i]) / filter;
+        // A NaN or infinite cue (or a step too large for a double) would stay
+        // in the smoothed pose for good; that tick leaves the value as it was.
+        for (std::size_t i = 0; i < smoothedPose.size(); ++i) {
+            const double next = smoothedPose[i] + (poseCopy[i] - smoothedPose[i]) / filter;
+            if (std::isfinite(next)) smoothedPose[i] = next;
+        }
         std::lock_guard<std::mutex> lock(poseMutex);
         if (poseBlock.isMapped() && poseBlock.viewSize() >= 48)
             for (std::size_t i = 0; i < smoothedPose.size(); ++i) store_le<double>(poseBlock.data() + 8 * i, smoothedPose[i]);
@@ -105,6 +110,8 @@ void GamesourceEngine::setFilterMotionCancel(double filter) {
 }
 
 void GamesourceEngine::setGainMotionCancel(double gain) {
+    // A NaN or infinite gain would make every pose value non-finite.
+    if (!std::isfinite(gain)) return;
     if (motionCancelActive.load()) motionCancelGain.store(gain);
 }
 
