@@ -1,6 +1,7 @@
 // What each tick hands to the rig: the cue frame for the controller, the
 // smoothed pose for headset motion compensation and the fan byte.
 #include <cmath>
+#include <vector>
 
 #include "controller/mailbox.h"
 #include "core/bytes.h"
@@ -81,8 +82,12 @@ void GamesourceEngine::sendWindOutput() {
     if (profiles[kProfileAir].enableFlags[21].load(std::memory_order_relaxed) == 0) return;
     const std::uint8_t speed = fanSpeedByte(static_cast<float>(outputCues[22]));
     if (wind.isRunning()) {
+        // One vector per ticking thread, made once: the tick must not allocate,
+        // and the port's copy-assignment reuses its own buffer's room.
+        thread_local std::vector<unsigned char> fanBytes(1);
+        fanBytes[0] = speed;
         wind.unpause();
-        wind.updateBuffer({speed});
+        wind.updateBuffer(fanBytes);
     } else if (wind.isInit()) {
         wind.start();  // this tick's byte is dropped; the next one goes out
     }
