@@ -1,11 +1,11 @@
 #include "controller/mailbox.h"
 
-#include <cstdio>
 #include <cstring>
 #include <span>
 
 #include "controller/frame_parser.h"
 #include "controller/link_flags.h"
+#include "core/console.h"
 #include "core/export_guard.h"
 
 namespace rez {
@@ -68,7 +68,7 @@ int autoMessage(const unsigned char* message) {
             return mailbox().autoQueue.push(std::span<const std::uint8_t>(message, length)) ? 1 : 0;
         }
     }
-    std::fputs("no valid data", stdout);
+    consolePrint("no valid data");
     return 0;
 }
 

@@ -5,6 +5,7 @@
 
 #include "controller/wind_serial.h"
 #include "core/export_guard.h"
+#include "core/relaxed.h"
 #include "engine/gamesource_engine.h"
 #include "include/rezadedudid.h"
 
@@ -60,7 +61,8 @@ REZ_API void getGameName(char* buffer) {
 }
 
 REZ_API double getGameTimeFrame(void) {
-    return guardedCall(0.0, [] { return theEngine().sources.record.timeFrame; });
+    // The game-source thread rewrites it on every sample.
+    return guardedCall(0.0, [] { return rez::relaxedLoad(theEngine().sources.record.timeFrame); });
 }
 
 REZ_API double getMotionDataTimeFrame(void) {
@@ -74,6 +76,9 @@ REZ_API int getGameDataCount(void) {
     });
 }
 
+// The arrays handed out by address (game data, cues, position snapshot) are
+// rewritten by the game-source thread every tick; a host reading them may see
+// a mix of two ticks.
 REZ_API void getGameData(double** values, int* count) {
     guardedCall([values, count] {
         auto& engine = theEngine();

@@ -1,6 +1,7 @@
 // What each tick hands to the rig: the cue frame for the controller, the
 // smoothed pose for headset motion compensation and the fan byte.
 #include <cmath>
+#include <vector>
 
 #include "controller/mailbox.h"
 #include "core/bytes.h"
@@ -63,7 +64,12 @@ void GamesourceEngine::sendRigOutputs() {
         rigPose = {gain * out[0], gain * out[1], gain * out[2], gain * out[3],
                    gain * (out[4] + out[6] + out[8]), gain * (out[5] + out[7] + out[9])};
         poseCopy = rigPose;
-        for (std::size_t i = 0; i < smoothedPose.size(); ++i) smoothedPose[i] += (poseCopy[i] - smoothedPose[i]) / filter;
+        // A NaN or infinite cue (or a step too large for a double) would stay
+        // in the smoothed pose for good; that tick leaves the value as it was.
+        for (std::size_t i = 0; i < smoothedPose.size(); ++i) {
+            const double next = smoothedPose[i] + (poseCopy[i] - smoothedPose[i]) / filter;
+            if (std::isfinite(next)) smoothedPose[i] = next;
+        }
         std::lock_guard<std::mutex> lock(poseMutex);
         if (poseBlock.isMapped() && poseBlock.viewSize() >= 48)
             for (std::size_t i = 0; i < smoothedPose.size(); ++i) store_le<double>(poseBlock.data() + 8 * i, smoothedPose[i]);
@@ -76,8 +82,12 @@ void GamesourceEngine::sendWindOutput() {
     if (profiles[kProfileAir].enableFlags[21].load(std::memory_order_relaxed) == 0) return;
     const std::uint8_t speed = fanSpeedByte(static_cast<float>(outputCues[22]));
     if (wind.isRunning()) {
+        // One vector per ticking thread, made once: the tick must not allocate,
+        // and the port's copy-assignment reuses its own buffer's room.
+        thread_local std::vector<unsigned char> fanBytes(1);
+        fanBytes[0] = speed;
         wind.unpause();
-        wind.updateBuffer({speed});
+        wind.updateBuffer(fanBytes);
     } else if (wind.isInit()) {
         wind.start();  // this tick's byte is dropped; the next one goes out
     }
@@ -105,6 +115,8 @@ void GamesourceEngine::setFilterMotionCancel(double filter) {
 }
 
 void GamesourceEngine::setGainMotionCancel(double gain) {
+    // A NaN or infinite gain would make every pose value non-finite.
+    if (!std::isfinite(gain)) return;
     if (motionCancelActive.load()) motionCancelGain.store(gain);
 }
 

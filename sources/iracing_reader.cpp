@@ -98,7 +98,8 @@ bool IRacingReader::attach() {
 
 bool IRacingSampler::sample(const ViewBytes& view, GameDataRecord& record) {
     if ((view.i32(kStatusAt) & kConnectedBit) == 0) {
-        // Between sessions: the first row of the next one is taken as new.
+        // Between sessions. The next session's first row then only becomes
+        // the last tick (it looks like a restarted count); newer rows are taken.
         lastTick = kIRacingNoTick;
         return false;
     }

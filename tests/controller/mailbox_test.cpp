@@ -6,6 +6,9 @@
 #include <atomic>
 #include <chrono>
 #include <cstdint>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
 #include <string>
 #include <thread>
 #include <vector>
@@ -14,6 +17,9 @@
 #include "controller/frame_parser.h"
 #include "controller/link_flags.h"
 #include "core/bytes.h"
+#include "platform/clock.h"
+#include "platform/process.h"
+#include "tests/support/child_game.h"
 
 namespace rez {
 namespace {
@@ -104,6 +110,26 @@ TEST_F(MailboxExports, NothingRunningRefusesEverything) {
     EXPECT_TRUE(box.serialTxQueue.empty());
     EXPECT_TRUE(box.udpTxQueue.empty());
     EXPECT_TRUE(box.autoQueue.empty());
+}
+
+// A host whose standard output is a file or a pipe must get the text at
+// once, not when some later write or the process's exit flushes the stream.
+TEST(MailboxConsole, NoValidDataLeavesTheProcessAtOnce) {
+    namespace fs = std::filesystem;
+    const fs::path file =
+        fs::temp_directory_path() / ("rez_stdout_probe_" + std::to_string(platform::counterNow()) + ".txt");
+    platform::ChildProcess probe;
+    ASSERT_TRUE(probe.start(test::helperPath("mailbox_stdout_probe"), "mailbox_stdout_probe", {file.string()}));
+    std::string text;
+    for (int waited = 0; waited < 10'000 && text != "no valid data"; waited += 10) {
+        platform::sleepMs(10);
+        std::ifstream in(file, std::ios::binary);
+        text.assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+    }
+    probe.kill();
+    std::error_code ec;
+    fs::remove(file, ec);
+    EXPECT_EQ(text, "no valid data");
 }
 
 TEST_F(MailboxExports, BadPointersAndUnterminatedMessagesAreRefused) {

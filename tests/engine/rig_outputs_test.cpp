@@ -145,6 +145,35 @@ TEST_F(SendTest, MotionCancelSmoothsThePoseIntoTheBlock) {
     EXPECT_EQ(load_le<double>(headset.data()), before) << "written only while motion cancel is on";
 }
 
+TEST_F(SendTest, NonFiniteGainOrCueCannotPoisonThePose) {
+    engine.activateMotionCancel(true);
+    ASSERT_TRUE(engine.poseBlock.isMapped());
+    engine.setGainMotionCancel(2);
+    engine.setFilterMotionCancel(2);
+    engine.smoothedPose.fill(0.0);
+    engine.outputCues.fill(0.0);
+    engine.outputCues[0] = 1.0;
+    engine.sendRigOutputs();
+    ASSERT_EQ(load_le<double>(engine.poseBlock.data()), 1.0);
+    for (double bad : {double(NAN), double(INFINITY), 1e308}) {
+        engine.outputCues[0] = bad;
+        engine.outputCues[4] = bad;
+        engine.sendRigOutputs();
+        EXPECT_EQ(load_le<double>(engine.poseBlock.data()), 1.0) << "cue " << bad << " leaves the pose as it was";
+        EXPECT_EQ(load_le<double>(engine.poseBlock.data() + 32), 0.0) << "cue " << bad;
+    }
+    engine.outputCues[0] = 3.0;
+    engine.outputCues[4] = 0.0;
+    engine.sendRigOutputs();
+    EXPECT_EQ(load_le<double>(engine.poseBlock.data()), 3.5) << "smoothing goes on from the kept value";
+
+    for (double bad : {double(NAN), double(INFINITY), -double(INFINITY)}) {
+        engine.setGainMotionCancel(bad);
+        EXPECT_EQ(engine.motionCancelGain.load(), 2.0) << "gain " << bad;
+    }
+    engine.activateMotionCancel(false);
+}
+
 TEST_F(SendTest, SwitchingMotionCancelWhileTheTickWritesIsSafe) {
     engine.activateMotionCancel(true);
     std::atomic<bool> stop{false};
