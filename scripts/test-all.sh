@@ -35,6 +35,7 @@ for preset in linux asan tsan windows; do
 done
 step "windows serial lines" bash scripts/wine-serial-test.sh build/linux build/windows
 step "windows exports" bash scripts/check-dll-exports.sh build/windows/rezadedudid.dll include/rezadedudid.h
+step "export check cases" bash scripts/test-check-dll-exports.sh build/windows/rezadedudid.dll
 step "build fuzz" build fuzz
 step "fuzz smoke" bash scripts/fuzz-smoke.sh build/fuzz 20
 

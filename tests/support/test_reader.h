@@ -5,6 +5,7 @@
 #include <functional>
 #include <mutex>
 
+#include "core/relaxed.h"
 #include "sources/game_reader.h"
 
 namespace rez::test {
@@ -31,7 +32,7 @@ public:
         std::lock_guard<std::mutex> lock(mutex_);
         if (!sample) return false;
         if (!sample(record, index)) return false;
-        record.timeFrame = clock.stamp();
+        relaxedStore(record.timeFrame, clock.stamp());
         return true;
     }
     void close() override { ++closes; }
