@@ -54,6 +54,11 @@ bool LibraryThread::start(Body body, void* context, std::size_t stackBytes, std:
         whyNot = "no reference to the library: " + errorText(GetLastError());
         return false;
     }
+    if (library == GetModuleHandleW(nullptr)) {
+        // Linked into the program itself, which is never unloaded.
+        FreeLibrary(library);
+        library = nullptr;
+    }
     auto* launch = new Launch{body, context, library};
     DWORD id = 0;
     HANDLE handle = CreateThread(nullptr, stackBytes, threadStart, launch,
