@@ -5,6 +5,7 @@
 // time and cleanly.
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <filesystem>
 #include <fstream>
 #include <random>
@@ -39,12 +40,16 @@ protected:
         const fs::path goFile = fs::temp_directory_path() / ("rez-go-" + std::to_string(random()));
         const std::vector<std::string> args = {"fan", end, "1", "20", line.portName(), goFile.string()};
         platform::ProgramEnd result;
-        std::thread child([&] { result = test::runLifecycleHost(args); });
+        std::atomic<bool> ended{false};
+        std::thread child([&] {
+            result = test::runLifecycleHost(args);
+            ended = true;
+        });
 
         // Running: the 0 of the open and at least one byte of the sending thread.
         std::size_t seen = 0;
         const std::int64_t origin = platform::counterNow();
-        while (seen < 2 && test::elapsedMs(origin, platform::counterNow()) < 20000) {
+        while (seen < 2 && !ended && test::elapsedMs(origin, platform::counterNow()) < 20000) {
             unsigned char buffer[64];
             const int n = line.read(buffer, sizeof buffer, 100);
             if (n > 0) seen += static_cast<std::size_t>(n);
