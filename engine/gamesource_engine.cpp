@@ -99,12 +99,15 @@ bool GamesourceEngine::stopThread() {
 }
 
 void GamesourceEngine::stopForTeardown() {
-    std::lock_guard<std::mutex> lock(threadControlMutex);
     running.store(false);
-    if (thread.isCurrentThread())
+    if (thread.isCurrentThread()) {
+        // The thread's own final release of the library ended up here; its
+        // body is over, and a host thread may hold the control lock.
         thread.release();
-    else
-        thread.join(false);
+        return;
+    }
+    std::lock_guard<std::mutex> lock(threadControlMutex);
+    thread.join(false);
     stopped.store(true);
 }
 
