@@ -55,7 +55,7 @@ public:
 private:
     bool started_ = false;
     std::uintptr_t handle_ = 0;  // HANDLE on Windows, pthread_t on Linux
-    std::uint64_t id_ = 0;       // thread id on Windows
+    [[maybe_unused]] std::uint64_t id_ = 0;  // thread id on Windows
     void* library_ = nullptr;    // Linux: the dlopen reference held for the thread
 };
 
