@@ -2,8 +2,10 @@
 
 #include <algorithm>
 #include <cstdint>
+#include <new>
 
 #include "platform/clock.h"
+#include "platform/module.h"
 
 using rez::platform::SerialHandle;
 using rez::platform::invalidSerialHandle;
@@ -103,7 +105,17 @@ WindSerial::WindSerial()
       baudRate(0),
       startFailures(0) {}
 
-WindSerial::~WindSerial() { stop(); }
+WindSerial::~WindSerial() {
+    if (rez::platform::processEnding()) {
+        // The system has ended the sending thread already, perhaps inside a
+        // write with writeMutex held: take no lock and join nothing. The
+        // thread object is replaced by an empty one without being destroyed,
+        // so that its destructor does not end the process.
+        new (&sendingThread) std::thread();
+        return;
+    }
+    stop();
+}
 
 bool WindSerial::init(const std::string& portName, int baudRate, const std::string& format, unsigned int intervalMs) {
     {
@@ -111,6 +123,7 @@ bool WindSerial::init(const std::string& portName, int baudRate, const std::stri
         std::lock_guard<std::mutex> lock(bufferMutex);
         interval = intervalMs;
     }
+    std::lock_guard<std::mutex> config(configMutex);
     if (!rez::platform::dosDeviceExists(portName)) {
         initialised = false;
         return false;
@@ -124,19 +137,30 @@ bool WindSerial::init(const std::string& portName, int baudRate, const std::stri
 }
 
 void WindSerial::start() {
+    std::lock_guard<std::mutex> config(configMutex);
     if (!initialised || running || startFailures >= rez::maxStartFailures) return;
 
     auto fail = [this] {
+        std::lock_guard<std::mutex> lock(writeMutex);
         rez::platform::serialClose(port);
         running = false;
         ++startFailures;
     };
-    port = rez::platform::serialOpen(portName);
+    {
+        const SerialHandle opened = rez::platform::serialOpen(portName);
+        std::lock_guard<std::mutex> lock(writeMutex);
+        port = opened;
+    }
     if (port == invalidSerialHandle) {
         fail();
         return;
     }
-    if (!configurePort(baudRate, format) || !rez::writeByte(port, rez::stopByte)) {
+    bool ready = configurePort(baudRate, format);
+    if (ready) {
+        std::lock_guard<std::mutex> lock(writeMutex);
+        ready = rez::writeByte(port, rez::stopByte);
+    }
+    if (!ready) {
         fail();
         return;
     }
@@ -146,6 +170,7 @@ void WindSerial::start() {
         sendingThread = std::thread(&WindSerial::sendingThreadFunc, this);
     } catch (...) {
         // The caller gets the error; the port must not stay open behind it.
+        std::lock_guard<std::mutex> lock(writeMutex);
         running = false;
         rez::platform::serialClose(port);
         throw;
@@ -161,6 +186,8 @@ void WindSerial::pause() {
 void WindSerial::unpause() { paused = false; }
 
 void WindSerial::stop() {
+    // One stop at a time: the thread is joined once, by whichever came first.
+    std::lock_guard<std::mutex> config(configMutex);
     {
         std::lock_guard<std::mutex> lock(writeMutex);
         if (port != invalidSerialHandle) rez::writeByte(port, rez::stopByte);
@@ -168,6 +195,7 @@ void WindSerial::stop() {
     }
     startFailures = 0;
     if (sendingThread.joinable()) sendingThread.join();
+    std::lock_guard<std::mutex> lock(writeMutex);
     rez::platform::serialClose(port);
 }
 

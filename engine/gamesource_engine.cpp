@@ -3,6 +3,9 @@
 #include <cmath>
 #include <system_error>
 
+#include "controller/link_flags.h"
+#include "controller/mailbox.h"
+#include "core/console.h"
 #include "platform/clock.h"
 #include "platform/priority.h"
 
@@ -15,19 +18,58 @@ GamesourceEngine::GamesourceEngine() {
 }
 
 GamesourceEngine::~GamesourceEngine() {
-    // The host is expected to stop the thread before unloading. If it did
-    // not, joining here could deadlock on the system's loader lock, so the
-    // thread is asked to stop, given a moment to finish its pass, and let go.
     running.store(false);
-    if (thread.joinable()) {
-        for (int i = 0; i < 200 && !bodyFinished.load(); ++i) platform::sleepMs(1);
-        thread.detach();
-    }
+    if (thread.isCurrentThread())
+        thread.release();
+    else
+        thread.join();
 }
 
+namespace {
+
+// Owns the library's engine and tears it down in an order of its own.
+//
+// - The mailbox and the link flags, which the tick uses, are built before the
+//   engine, so that (function-local statics being destroyed in reverse order
+//   of construction) they outlive it.
+// - Linux exit() runs this destructor while the game-source thread still
+//   runs: it is stopped (detection looks at `running` between its tests, a
+//   tick lasts 2 ms) and joined before anything it uses goes away. Its
+//   reference to the library is kept, since dropping the last one here would
+//   unmap the code that is running. A dlclose by the host cannot get here
+//   while the thread runs: the thread holds the library (platform/module.h).
+// - Windows FreeLibrary: the thread holds the library while it runs, so when
+//   the last reference goes it has already ended (or this is the thread
+//   itself, in its final FreeLibraryAndExitThread); nothing waits under the
+//   loader lock. The fan's sending thread was joined when the game-source
+//   thread ended.
+// - Windows process exit: every other thread is already gone, perhaps inside
+//   a lock. Nothing is stopped, joined or destroyed; the system reclaims it all.
+class EngineOwner {
+public:
+    EngineOwner() {
+        linkFlags();
+        mailbox();
+        engine_ = new GamesourceEngine();
+    }
+    ~EngineOwner() {
+        if (platform::processEnding()) return;
+        engine_->stopForTeardown();
+        delete engine_;
+    }
+    EngineOwner(const EngineOwner&) = delete;
+    EngineOwner& operator=(const EngineOwner&) = delete;
+    GamesourceEngine& engine() { return *engine_; }
+
+private:
+    GamesourceEngine* engine_ = nullptr;
+};
+
+}  // namespace
+
 GamesourceEngine& theEngine() {
-    static GamesourceEngine engine;
-    return engine;
+    static EngineOwner owner;
+    return owner.engine();
 }
 
 void GamesourceEngine::startThread() {
@@ -35,22 +77,41 @@ void GamesourceEngine::startThread() {
     if (running.load()) return;
     running.store(true);
     stopped.store(false);
-    bodyFinished.store(false);
-    std::thread worker([this] { threadBody(); });  // a failure throws resource_unavailable_try_again
-    thread = std::move(worker);
+    std::string whyNot;
+    if (!thread.start(&GamesourceEngine::threadEntry, this, threadStackBytes, whyNot)) {
+        // Back to "not started", so that a later start can try again.
+        running.store(false);
+        stopped.store(true);
+        consolePrint("Gamesource thread could not be started: %s\n", whyNot.c_str());
+        throw std::system_error(std::make_error_code(std::errc::resource_unavailable_try_again), whyNot);
+    }
 }
 
 bool GamesourceEngine::stopThread() {
     std::lock_guard<std::mutex> lock(threadControlMutex);
     running.store(false);
     if (thread.joinable()) {
-        if (thread.get_id() == std::this_thread::get_id())
+        if (thread.isCurrentThread())
             throw std::system_error(std::make_error_code(std::errc::resource_deadlock_would_occur));
         thread.join();
-        thread = std::thread();
     }
     return stopped.exchange(true);
 }
+
+void GamesourceEngine::stopForTeardown() {
+    running.store(false);
+    if (thread.isCurrentThread()) {
+        // The thread's own final release of the library ended up here; its
+        // body is over, and a host thread may hold the control lock.
+        thread.release();
+        return;
+    }
+    std::lock_guard<std::mutex> lock(threadControlMutex);
+    thread.join(false);
+    stopped.store(true);
+}
+
+void GamesourceEngine::threadEntry(void* engine) { static_cast<GamesourceEngine*>(engine)->threadBody(); }
 
 void GamesourceEngine::threadBody() {
     platform::requestTimerResolution();
@@ -78,12 +139,11 @@ void GamesourceEngine::threadBody() {
         wind.stop();
     } catch (...) {
     }
-    bodyFinished.store(true);
 }
 
 bool GamesourceEngine::loopPass() {
     if (!gameConnected.load()) {
-        if (sources.detectGame() == 1 && sources.openGameSource() == 1) {
+        if (sources.detectGame(&running) == 1 && sources.openGameSource() == 1) {
             gameConnected.store(true);
             tickClock.restart();
             outputsSuppressed.store(false);

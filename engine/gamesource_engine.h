@@ -5,13 +5,13 @@
 #include <atomic>
 #include <mutex>
 #include <string>
-#include <thread>
 #include <vector>
 
 #include "core/sample_clock.h"
 #include "engine/channel_bindings.h"
 #include "engine/motion_profile.h"
 #include "include/rezadedudid.h"
+#include "platform/module.h"
 #include "platform/shared_memory.h"
 #include "sources/game_source_set.h"
 
@@ -40,7 +40,8 @@ public:
     GamesourceEngine(const GamesourceEngine&) = delete;
     GamesourceEngine& operator=(const GamesourceEngine&) = delete;
 
-    // Thread control.
+    // Thread control. A thread that cannot be created leaves the engine
+    // startable again; startThread prints why and throws.
     void startThread();
     bool stopThread();
 
@@ -145,9 +146,16 @@ public:
     std::array<unsigned char, 36> motionFrame{};
     std::mutex frameMutex;  // the host copies the frame while the tick rewrites it
 
-    std::thread thread;
+    platform::LibraryThread thread;
+    // Stack of the game-source thread; 0 takes the system's default.
+    std::size_t threadStackBytes = 0;
+
+    // Stops and joins the thread for the library's own teardown: like
+    // stopThread, but the thread's reference to the library is kept.
+    void stopForTeardown();
 
 private:
+    static void threadEntry(void* engine);
     void threadBody();
     bool openPoseBlock();
     void beginOutputFadeLocked();
@@ -156,12 +164,12 @@ private:
     // Guards the cue arrays and the fade between the tick and the host's
     // setters that restart the fade; held for microseconds at a time.
     std::mutex cueMutex;
-    std::atomic<bool> bodyFinished{false};
 
     std::mutex threadControlMutex;  // host threads may start and stop at once
 };
 
-// The library's engine, built on first use.
+// The library's engine, built on first use (see EngineOwner in the .cpp for
+// how and in which order it is torn down).
 GamesourceEngine& theEngine();
 
 }  // namespace rez

@@ -6,9 +6,21 @@
  * an exception escape and none returns an error number. Out-of-range
  * arguments are ignored unless stated otherwise.
  *
+ * Types: bool results and arguments are one byte (a .NET P/Invoke host must
+ * marshal them as a 1-byte bool, [MarshalAs(UnmanagedType.I1)], not as the
+ * default 4-byte BOOL); int is 32 bits; texts passed as char are UTF-8.
+ *
  * The exported C++ class WindSerial (below, C++ only) uses the GNU C++ ABI of
- * the mingw-w64 toolchain that built the DLL: hosts that use the class must
- * be built with the same toolchain. The C exports have the plain C ABI.
+ * the mingw-w64 toolchain that built the DLL, POSIX thread model (its
+ * std::thread and std::mutex members are winpthread ones): a host that uses
+ * the class must be built with a GNU C++ compiler of that kind
+ * (x86_64-w64-mingw32-g++-posix); MSVC and win32-thread-model builds cannot
+ * use it. Its std::string texts are UTF-8. The C exports have the plain C ABI.
+ *
+ * Unloading: call stopGamesource_Thread before FreeLibrary/dlclose. If the
+ * game-source thread still runs, the library keeps itself loaded until the
+ * thread is stopped (load it again and call stopGamesource_Thread) or the
+ * process ends; unloading never pulls the code from under the thread.
  */
 #ifndef REZADEDUDID_H
 #define REZADEDUDID_H
@@ -181,7 +193,8 @@ public:
     WindSerial& operator=(const WindSerial&) = delete;
 
     /* Stores the interval always; true (and configured) when portName names
-     * an existing device such as "COM5". */
+     * an existing device such as "COM5". Texts are UTF-8. May be called while
+     * another thread starts or stops the port. */
     bool init(const std::string& portName, int baudRate, const std::string& format, unsigned int intervalMs);
     /* Opens and configures the port, writes a 0 byte and starts the sending
      * thread. Only when configured, not running and fewer than 3 failed starts. */
@@ -214,8 +227,13 @@ private:
     std::string format;                /* e.g. "8N1" */
     int startFailures;
     /* Orders the sending thread's writes against the 0 byte of pause() and
-     * stop(), so that the 0 is the last byte the fan sees. */
+     * stop(), so that the 0 is the last byte the fan sees; also guards the
+     * port handle while it is opened and closed. */
     std::mutex writeMutex;
+    /* Guards the configuration (port name, rate, format, start failures)
+     * and the start and end of the sending thread: init, start and stop may
+     * come from different threads. */
+    std::mutex configMutex;
 };
 #endif /* __cplusplus */
 

@@ -8,5 +8,7 @@ void* loadLibrary(const std::string& path);
 void* findSymbol(void* library, const char* name);
 void freeLibrary(void* library);
 std::string lastLoadError();
+// Whether the library at `path` is loaded in this process now (loads nothing).
+bool libraryLoaded(const std::string& path);
 
 }  // namespace rez::platform

@@ -22,17 +22,31 @@ void GameSourceSet::clearAllFlags() {
     for (auto& flag : gamePresent) flag.store(0, std::memory_order_relaxed);
 }
 
-int GameSourceSet::detectGame() {
+int GameSourceSet::detectGame(const std::atomic<bool>* keepGoing) {
+    auto stopRequested = [keepGoing] { return keepGoing != nullptr && !keepGoing->load(); };
+    bool firstTest = true;
     for (int id : kGameWalkOrder) {
+        if (!firstTest) {
+            // Between two tests only, and not at all once a stop is asked for:
+            // a stop must not wait out the rest of a pass.
+            if (stopRequested()) break;
+            ++detectPauses;
+            platform::sleepMs(detectPauseMs.load(std::memory_order_relaxed));
+            if (stopRequested()) break;
+        }
+        firstTest = false;
         auto index = static_cast<std::size_t>(id);
         if (readers[index]->detect()) {
+            // A game whose attach was refused in an earlier pass may still be
+            // flagged; only the game found now may be named.
+            clearAllFlags();
             gamePresent[index].store(1, std::memory_order_relaxed);
             return 1;
         }
         readers[index]->detectFailed();
         gamePresent[index].store(0, std::memory_order_relaxed);
-        platform::sleepMs(detectPauseMs.load(std::memory_order_relaxed));
     }
+    clearAllFlags();
     return 0;
 }
 

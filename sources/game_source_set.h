@@ -21,7 +21,10 @@ public:
     std::array<std::unique_ptr<GameReader>, kGameCount> readers;
     GameDataRecord record;
 
-    int detectGame();
+    // One detection pass in walk order. When a test passes, that game's flag
+    // is the only one set. With keepGoing, a pass cleared of it stops after
+    // the test under way and reports nothing found.
+    int detectGame(const std::atomic<bool>* keepGoing = nullptr);
     int openGameSource();
     int readGameSample();
     int closeGameSource();
@@ -34,6 +37,8 @@ public:
 
     // Pause between two detection tests; the engine leaves it at 10 ms.
     std::atomic<std::int64_t> detectPauseMs{10};
+    // Pauses taken by detection so far.
+    std::atomic<long> detectPauses{0};
 };
 
 }  // namespace rez

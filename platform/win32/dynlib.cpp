@@ -16,6 +16,11 @@ void freeLibrary(void* library) {
     if (library != nullptr) FreeLibrary(static_cast<HMODULE>(library));
 }
 
+bool libraryLoaded(const std::string& path) {
+    HMODULE module = nullptr;
+    return GetModuleHandleExW(GET_MODULE_HANDLE_EX_FLAG_UNCHANGED_REFCOUNT, widen(path).c_str(), &module) != 0;
+}
+
 std::string lastLoadError() { return "Win32 error " + std::to_string(GetLastError()); }
 
 }  // namespace rez::platform

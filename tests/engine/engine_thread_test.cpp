@@ -5,6 +5,7 @@
 #include <chrono>
 #include <cmath>
 #include <memory>
+#include <system_error>
 
 #include "engine/gamesource_engine.h"
 #include "platform/clock.h"
@@ -60,15 +61,43 @@ TEST_F(EngineTest, StopReturnsWhetherTheThreadWasAlreadyStopped) {
     EXPECT_TRUE(engine->stopThread()) << "stop before any start";
     EXPECT_TRUE(engine->stopThread());
     engine->startThread();
-    auto id = engine->thread.get_id();
+    ASSERT_TRUE(eventually([&] { return reader->detects.load() > 0; }));
     engine->startThread();
-    EXPECT_EQ(engine->thread.get_id(), id) << "a second start must not start a second thread";
     EXPECT_TRUE(engine->running.load());
     EXPECT_FALSE(engine->stopThread());
     EXPECT_FALSE(engine->thread.joinable());
     EXPECT_TRUE(engine->stopThread()) << "second stop";
     engine->startThread();
     EXPECT_FALSE(engine->stopThread()) << "a restart after a stop runs again";
+}
+
+TEST_F(EngineTest, StopEndsADetectionPassWithinOneTest) {
+    // A full pass with these pauses lasts 17 x 300 ms.
+    engine->sources.detectPauseMs = 300;
+    engine->startThread();
+    ASSERT_TRUE(eventually([&] { return engine->sources.detectPauses.load() > 0; }));
+    const std::int64_t before = platform::counterNow();
+    EXPECT_FALSE(engine->stopThread());
+    const double ms = static_cast<double>(platform::counterNow() - before) * 1000.0 /
+                      static_cast<double>(platform::counterFrequency());
+    EXPECT_LT(ms, 1500.0) << "the stop waited for the rest of the pass";
+}
+
+TEST_F(EngineTest, ThreadThatCannotStartLeavesTheEngineStartable) {
+    // No system gives a thread a stack of a quarter of the address space.
+    engine->threadStackBytes = std::size_t{1} << 62;
+    testing::internal::CaptureStdout();
+    EXPECT_THROW(engine->startThread(), std::system_error);
+    const std::string printed = testing::internal::GetCapturedStdout();
+    EXPECT_EQ(printed.rfind("Gamesource thread could not be started: ", 0), 0u) << printed;
+    EXPECT_FALSE(engine->running.load());
+    EXPECT_FALSE(engine->thread.joinable());
+    EXPECT_TRUE(engine->stopThread()) << "nothing ran";
+
+    engine->threadStackBytes = 0;
+    engine->startThread();
+    EXPECT_TRUE(eventually([&] { return reader->detects.load() > 0; })) << "a later start runs the thread";
+    EXPECT_FALSE(engine->stopThread());
 }
 
 TEST_F(EngineTest, SearchesConnectsAndTicksOnlyWhenReady) {

@@ -139,6 +139,16 @@ TEST(DetectGame, FirstPresentGameInWalkOrderWins) {
         }
         EXPECT_EQ(set.detectGame(), c.expected >= 0 ? 1 : 0);
         EXPECT_EQ(set.presentGame(), c.expected);
+        // A flag left from an earlier pass (a game whose attach was refused)
+        // would name that game once the one found now closes.
+        int flagged = 0;
+        for (const auto& flag : set.gamePresent) flagged += flag.load() != 0 ? 1 : 0;
+        EXPECT_EQ(flagged, c.expected >= 0 ? 1 : 0);
+        // One pause between two tests, none after the last.
+        const auto tested = c.expected >= 0 ? std::find(std::begin(kGameWalkOrder), std::end(kGameWalkOrder), c.expected) -
+                                                  std::begin(kGameWalkOrder) + 1
+                                            : kGameCount;
+        EXPECT_EQ(set.detectPauses.load(), tested - 1);
         if (c.expected < 0) {
             for (int id = 0; id < kGameCount; ++id) EXPECT_EQ(set.gamePresent[static_cast<std::size_t>(id)], 0);
         }

@@ -2,7 +2,9 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <atomic>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "controller/wind_serial.h"
@@ -232,6 +234,31 @@ TEST_F(WindPort, WideInitConvertsAndConfigures) {
     EXPECT_TRUE(wind.isRunning());
     EXPECT_EQ(waitBytes(1, 2000), Bytes{0});
     wind.stop();
+}
+
+// The host reconfigures the port while the game-source thread starts, pauses
+// and stops it every tick (the thread sanitizer sees any unguarded member).
+TEST_F(WindPort, ReconfiguringWhileAnotherThreadStartsAndStopsIsSafe) {
+    WindSerial wind;
+    ASSERT_TRUE(wind.init(fan_.portName(), 250000, "8N1", 1));
+    std::atomic<bool> done{false};
+    std::thread tick([&] {
+        while (!done) {
+            wind.start();
+            wind.updateBuffer({7});
+            wind.pause();
+            wind.stop();
+        }
+    });
+    for (int i = 0; i < 200; ++i) {
+        EXPECT_TRUE(wind.init(fan_.portName(), i % 2 == 0 ? 9600 : 250000, i % 3 == 0 ? "7E2" : "8N1", 1));
+        platform::sleepMs(1);
+    }
+    done = true;
+    tick.join();
+    wind.stop();
+    EXPECT_FALSE(wind.isRunning());
+    EXPECT_TRUE(portReleased());
 }
 
 TEST(WindSerial, StartsUnconfiguredAndRefusesMissingDevices) {
