@@ -144,6 +144,9 @@ public:
     int readFailCount = 0;
     int frozenCount = 0;
     std::array<unsigned char, 36> motionFrame{};
+    // The fan byte of a tick, handed over in one vector made once: the tick
+    // must not allocate, and the port's copy-assignment reuses its room.
+    std::vector<unsigned char> fanBytes = std::vector<unsigned char>(1);
     std::mutex frameMutex;  // the host copies the frame while the tick rewrites it
 
     platform::LibraryThread thread;

@@ -1,7 +1,6 @@
 // What each tick hands to the rig: the cue frame for the controller, the
 // smoothed pose for headset motion compensation and the fan byte.
 #include <cmath>
-#include <vector>
 
 #include "controller/mailbox.h"
 #include "core/bytes.h"
@@ -82,9 +81,6 @@ void GamesourceEngine::sendWindOutput() {
     if (profiles[kProfileAir].enableFlags[21].load(std::memory_order_relaxed) == 0) return;
     const std::uint8_t speed = fanSpeedByte(static_cast<float>(outputCues[22]));
     if (wind.isRunning()) {
-        // One vector per ticking thread, made once: the tick must not allocate,
-        // and the port's copy-assignment reuses its own buffer's room.
-        thread_local std::vector<unsigned char> fanBytes(1);
         fanBytes[0] = speed;
         wind.unpause();
         wind.updateBuffer(fanBytes);
