@@ -80,8 +80,9 @@ TEST(SharedMemory, ViewsAreJudgedByWholePages) {
         bool maps;
     };
     for (Case c : {Case{made, true}, Case{made + 28, true}, Case{6 * page, true}, Case{6 * page + 1, false}}) {
-        EXPECT_EQ(reader.map(MapAccess::Read, c.view), c.maps) << c.view;
-        if (!c.maps) continue;
+        const bool mapped = reader.map(MapAccess::Read, c.view);
+        EXPECT_EQ(mapped, c.maps) << c.view;
+        if (!mapped) continue;
         EXPECT_EQ(reader.viewSize(), c.view);
         EXPECT_EQ(reader.data()[made - 1], 0x5A);
         if (c.view > made) {
