@@ -111,7 +111,8 @@ bool listDosDevices(std::vector<std::string>& names);
 // The thread's last error code, and a way to put one back.
 std::uint32_t serialLastError();
 void setSerialLastError(std::uint32_t code);
-// The system's message for an error code; false (and empty) if it has none.
+// The system's message for an error code, on one line with no line break at
+// its end; false (and empty) for a code the system has no message for.
 bool serialErrorText(std::uint32_t code, std::string& text);
 
 // Linux: the folder of comN links in use now; Windows: empty.

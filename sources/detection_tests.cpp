@@ -21,7 +21,7 @@ bool existingMappingTest(const std::string& name) {
 bool createOrOpenMappingTest(const std::string& name, std::size_t size,
                              const std::function<bool(const unsigned char*, std::size_t)>& check) {
     platform::SharedMemory mapping;
-    if (!mapping.createOrOpen(name, size)) return false;
+    if (!mapping.openReadOnlyOrCreate(name, size)) return false;
     if (!mapping.map(platform::MapAccess::Read, size)) return false;
     return !check || check(mapping.data(), mapping.viewSize());
 }

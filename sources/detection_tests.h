@@ -15,8 +15,8 @@ bool processTest(std::initializer_list<const char*> exeNames);
 // Opens the named mapping read-only and closes it again at once.
 bool existingMappingTest(const std::string& name);
 
-// Creates (or opens, when the game made it) a mapping of `size` bytes, maps it
-// read-only and hands the view to `check`; everything is released again before
+// Opens the game's mapping read-only, or creates one of `size` bytes when the
+// game has not, maps `size` bytes read-only and hands the view to `check`; everything is released again before
 // returning, hit or miss. Without a check, mapping the view is the test.
 bool createOrOpenMappingTest(const std::string& name, std::size_t size,
                              const std::function<bool(const unsigned char* view, std::size_t size)>& check = {});

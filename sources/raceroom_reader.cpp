@@ -1,5 +1,7 @@
 #include "sources/raceroom_reader.h"
 
+#include <cstdint>
+
 #include "core/console.h"
 #include "sources/detection_tests.h"
 #include "sources/shared_memory_readers.h"
@@ -9,6 +11,23 @@ namespace rez {
 namespace {
 
 bool gameAndBlockPresent() { return processTest({"RRRE64.exe", "RRRE.exe"}) && existingMappingTest(kR3eName); }
+
+// Where a version of the block keeps what the reader needs: the paused flag
+// (menus and replay follow it, four bytes apart), and how far the player
+// values lie past their places in the layouts up to 3.2.
+struct R3eLayout {
+    std::size_t flagsAt;
+    std::size_t playerShift;
+};
+
+R3eLayout r3eLayout(std::int32_t versionMajor, std::int32_t versionMinor) {
+    // 3.3 put the game mode in front of the state flags; 3.4 put the user id
+    // at the head of the player block. The block is packed, so each moves
+    // everything after it by four bytes.
+    if (versionMajor > 3 || (versionMajor == 3 && versionMinor >= 4)) return {20, 8};
+    if (versionMajor == 3 && versionMinor == 3) return {20, 4};
+    return {16, 0};
+}
 
 }  // namespace
 
@@ -27,27 +46,32 @@ bool RaceRoomReader::attach() {
 bool RaceRoomReader::read(GameDataRecord& record) {
     if (!attached_) return false;
     const ViewBytes view(block_);
-    if (view.i32(16) == 1 || view.i32(20) == 1 || view.i32(24) == 1) return false;  // paused, menus, replay
+    // Asked on every sample: the game can be updated while the source stays
+    // attached, and the version says where the fields are.
+    const R3eLayout layout = r3eLayout(view.i32(0), view.i32(4));
+    const std::size_t flags = layout.flagsAt;
+    if (view.i32(flags) == 1 || view.i32(flags + 4) == 1 || view.i32(flags + 8) == 1) return false;  // paused, menus, replay
     // Asked again on every read, so a game that has closed its block stops
     // the source at once.
     if (!existingMappingTest(kR3eName)) return false;
 
+    const auto at = [&](std::size_t offset) { return view.f64(offset + layout.playerShift); };
     double* s = record.slots;
-    s[kLateralSpeed] = view.f64(96) * -1.0;
-    s[kVerticaSpeed] = view.f64(104);
-    s[kLongituSpeed] = view.f64(112) * -1.0;
-    s[kLateralAccel] = view.f64(144) * -1.0;
-    s[kVerticaAccel] = view.f64(152);
-    s[kLongituAccel] = view.f64(160) * -1.0;
-    s[kPitchPosition] = toDegrees(view.f64(168));
-    s[kYawPosition] = toDegrees(view.f64(176)) * -1.0;
-    s[kRollPosition] = toDegrees(view.f64(184));
-    s[kPitchAccel] = toDegrees(view.f64(216));
-    s[kYawAccel] = toDegrees(view.f64(224)) * -1.0;
-    s[kRollAccel] = toDegrees(view.f64(232));
-    s[kPitchSpeed] = toDegrees(view.f64(240));
-    s[kYawSpeed] = toDegrees(view.f64(248)) * -1.0;
-    s[kRollSpeed] = toDegrees(view.f64(256));
+    s[kLateralSpeed] = at(96) * -1.0;
+    s[kVerticaSpeed] = at(104);
+    s[kLongituSpeed] = at(112) * -1.0;
+    s[kLateralAccel] = at(144) * -1.0;
+    s[kVerticaAccel] = at(152);
+    s[kLongituAccel] = at(160) * -1.0;
+    s[kPitchPosition] = toDegrees(at(168));
+    s[kYawPosition] = toDegrees(at(176)) * -1.0;
+    s[kRollPosition] = toDegrees(at(184));
+    s[kPitchAccel] = toDegrees(at(216));
+    s[kYawAccel] = toDegrees(at(224)) * -1.0;
+    s[kRollAccel] = toDegrees(at(232));
+    s[kPitchSpeed] = toDegrees(at(240));
+    s[kYawSpeed] = toDegrees(at(248)) * -1.0;
+    s[kRollSpeed] = toDegrees(at(256));
     finishSample(*this, record, AccelMode::Add);
     return true;
 }

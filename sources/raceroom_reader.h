@@ -1,6 +1,8 @@
 #pragma once
 // RaceRoom: the game's "$R3E" block, read on every tick while the game is
 // driving (not paused, not in menus, not in a replay).
+#include <cstddef>
+
 #include "sources/shared_memory_readers.h"
 
 namespace rez {

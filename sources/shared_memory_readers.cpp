@@ -1,6 +1,7 @@
 #include "sources/shared_memory_readers.h"
 
 #include "core/console.h"
+#include "core/relaxed.h"
 #include "sources/assetto_corsa_reader.h"
 #include "sources/game_table.h"
 #include "sources/iracing_reader.h"
@@ -38,13 +39,14 @@ bool openGameBlock(platform::SharedMemory& block, const std::string& name, std::
 }
 
 bool createOrOpenGameBlock(platform::SharedMemory& block, const std::string& name, std::size_t size) {
-    if (block.createOrOpen(name, size) && block.map(platform::MapAccess::Read, size)) return true;
+    if (block.openReadOnlyOrCreate(name, size) && block.map(platform::MapAccess::Read, size)) return true;
     block.close();
     return false;
 }
 
 void finishSample(GameReader& reader, GameDataRecord& record, AccelMode mode) {
-    record.timeFrame = reader.clock.stamp();
+    // The host's getter reads the interval from its own thread.
+    relaxedStore(record.timeFrame, reader.clock.stamp());
     reader.groundState.store(0, std::memory_order_relaxed);
     applyGravityParts(record, mode);
 }

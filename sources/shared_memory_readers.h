@@ -4,9 +4,11 @@
 //
 // A game's block is written by another program and can hold anything, so
 // every value is loaded with a bounds check against the view actually mapped.
-// Attach maps a block only when it is at least as large as the game's
-// published layout; a smaller block is not the layout this reader knows, and
-// the game stays offline until it publishes a proper one.
+// Attach maps a block only when its page-rounded size covers the view the
+// reader needs, as Windows decides it: a game's block may end a little
+// before the view does (the rest of its last page reads as zero), but a
+// block that is short by whole pages is not the layout this reader knows,
+// and the game stays offline until it publishes a proper one.
 #include <cstddef>
 #include <cstdint>
 #include <memory>
@@ -68,8 +70,10 @@ protected:
     bool error_ = false;
 };
 
-// Creates the block when the game has not (or opens the game's), then maps
-// `size` bytes read-only. Leaves the block closed on failure.
+// Opens the game's block read-only, or creates it when the game has not made
+// it, then maps `size` bytes read-only. A game's block is never written or
+// resized; one whose page-rounded size is short of `size` is refused. Leaves
+// the block closed on failure.
 bool createOrOpenGameBlock(platform::SharedMemory& block, const std::string& name, std::size_t size);
 
 // What every reader does after storing a new sample: the interval stamp,

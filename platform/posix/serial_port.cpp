@@ -434,8 +434,9 @@ std::uint32_t serialLastError() { return static_cast<std::uint32_t>(errno); }
 void setSerialLastError(std::uint32_t code) { errno = static_cast<int>(code); }
 
 bool serialErrorText(std::uint32_t code, std::string& text) {
-    char buffer[256] = {};
-    const char* message = strerror_r(static_cast<int>(code), buffer, sizeof buffer);
+    // strerror would make up "Unknown error N" for a code the system does not
+    // know; this gives nothing for one, as Windows does.
+    const char* message = code <= static_cast<std::uint32_t>(INT_MAX) ? strerrordesc_np(static_cast<int>(code)) : nullptr;
     text = message != nullptr ? message : "";
     return !text.empty();
 }

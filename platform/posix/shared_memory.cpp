@@ -11,34 +11,79 @@
 namespace rez::platform {
 
 namespace {
+
 std::string objectName(const std::string& name) { return "/" + name; }
+
+// Modes of the objects made here: the library's own blocks are read by any
+// user and written by their maker only; a block made in a game's place must
+// stay writable for the game that opens it later.
+constexpr mode_t kOwnBlockMode = 0644;
+constexpr mode_t kGameBlockMode = 0666;
+
+// Makes a new object of `size` bytes; -1 with errno EEXIST when the name is
+// taken. The mode is set after creation so the umask cannot lock out the
+// other side.
+int createObject(const std::string& object, std::size_t size, mode_t mode) {
+    int fd = shm_open(object.c_str(), O_RDWR | O_CREAT | O_EXCL, mode);
+    if (fd < 0) return -1;
+    if (ftruncate(fd, static_cast<off_t>(size)) != 0) {
+        const int error = errno;
+        ::close(fd);
+        shm_unlink(object.c_str());
+        errno = error;
+        return -1;
+    }
+    fchmod(fd, mode);
+    return fd;
+}
+
+std::size_t roundUpToPages(std::size_t size) {
+    const std::size_t page = SharedMemory::pageSize();
+    return (size + page - 1) / page * page;
+}
+
 }  // namespace
+
+std::size_t SharedMemory::pageSize() {
+    const long page = sysconf(_SC_PAGESIZE);
+    return page > 0 ? static_cast<std::size_t>(page) : 4096;
+}
 
 bool SharedMemory::createOrOpen(const std::string& name, std::size_t size) {
     close();
     const std::string object = objectName(name);
-    int fd = shm_open(object.c_str(), O_RDWR | O_CREAT | O_EXCL, 0666);
-    bool made = fd >= 0;
+    int fd = createObject(object, size, kOwnBlockMode);
+    const bool made = fd >= 0;
     if (!made && errno == EEXIST) fd = shm_open(object.c_str(), O_RDWR, 0666);
     if (fd < 0) return false;
-    struct stat st {};
-    if (fstat(fd, &st) != 0) {
-        ::close(fd);
-        if (made) shm_unlink(object.c_str());
-        return false;
-    }
-    // Grow a small or new object to the wanted size, never shrink it.
-    if (static_cast<std::size_t>(st.st_size) < size && ftruncate(fd, static_cast<off_t>(size)) != 0) {
-        ::close(fd);
-        if (made) shm_unlink(object.c_str());
-        return false;
-    }
-    if (made) fchmod(fd, 0666);  // the umask must not lock out the other side
     handle_ = fd;
     created_ = made;
     openAccess_ = MapAccess::ReadWrite;
     name_ = name;
     return true;
+}
+
+bool SharedMemory::openReadOnlyOrCreate(const std::string& name, std::size_t size) {
+    close();
+    const std::string object = objectName(name);
+    // The game may make its block between the two calls; then it is opened on
+    // the next round instead of being made here.
+    for (int attempt = 0; attempt < 3; ++attempt) {
+        int fd = shm_open(object.c_str(), O_RDONLY, 0);
+        bool made = false;
+        if (fd < 0 && errno == ENOENT) {
+            fd = createObject(object, size, kGameBlockMode);
+            made = fd >= 0;
+            if (!made && errno == EEXIST) continue;
+        }
+        if (fd < 0) return false;
+        handle_ = fd;
+        created_ = made;
+        openAccess_ = MapAccess::Read;
+        name_ = name;
+        return true;
+    }
+    return false;
 }
 
 bool SharedMemory::openExisting(const std::string& name, MapAccess access) {
@@ -60,13 +105,19 @@ std::size_t SharedMemory::objectSize() const {
     return static_cast<std::size_t>(st.st_size);
 }
 
+bool SharedMemory::openToAnyUser(MapAccess access) const {
+    if (!isOpen()) return false;
+    struct stat st {};
+    const mode_t wanted = access == MapAccess::Read ? S_IROTH : S_IROTH | S_IWOTH;
+    return fstat(handle_, &st) == 0 && (st.st_mode & wanted) == wanted;
+}
+
 bool SharedMemory::map(MapAccess access, std::size_t size) {
     if (!isOpen()) return false;
     unmap();
     if (access == MapAccess::ReadWrite && openAccess_ == MapAccess::Read) return false;
-    const std::size_t available = objectSize();
+    const std::size_t available = roundUpToPages(objectSize());
     if (size == 0) size = available;
-    // Touching pages past the end of the object would raise SIGBUS.
     if (size == 0 || size > available) return false;
     int prot = access == MapAccess::Read ? PROT_READ : PROT_READ | PROT_WRITE;
     void* p = mmap(nullptr, size, prot, MAP_SHARED, handle_, 0);

@@ -7,12 +7,45 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <cerrno>
 
 namespace rez::platform {
 
-int netStartup() { return 0; }
-void netCleanup() {}
+// Winsock's number: Linux has no error for a network that was never started.
+const int socketErrorNotStarted = 10093;
+const int socketErrorTooLong = EMSGSIZE;
+
+namespace {
+
+// Start-ups not yet cleaned up, counted as Winsock counts them, so a missing
+// start-up fails here as it would on Windows.
+std::atomic<int>& startups() {
+    static std::atomic<int> count{0};
+    return count;
+}
+
+bool bindTo(int socket, in_addr_t address, std::uint16_t port) {
+    sockaddr_in addr{};
+    addr.sin_family = AF_INET;
+    addr.sin_addr.s_addr = address;
+    addr.sin_port = htons(port);
+    return ::bind(socket, reinterpret_cast<sockaddr*>(&addr), sizeof addr) == 0;
+}
+
+}  // namespace
+
+int netStartup() {
+    startups().fetch_add(1);
+    return 0;
+}
+
+void netCleanup() {
+    int count = startups().load();
+    while (count > 0 && !startups().compare_exchange_weak(count, count - 1)) {
+    }
+}
+
 int lastSocketError() { return errno; }
 
 UdpSocket::~UdpSocket() { close(); }
@@ -21,7 +54,11 @@ bool UdpSocket::isOpen() const { return socket_ >= 0; }
 
 bool UdpSocket::open() {
     close();
-    socket_ = ::socket(AF_INET, SOCK_DGRAM, IPPROTO_UDP);
+    if (startups().load() <= 0) {
+        errno = socketErrorNotStarted;
+        return false;
+    }
+    socket_ = ::socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, IPPROTO_UDP);
     return socket_ >= 0;
 }
 
@@ -30,12 +67,15 @@ bool UdpSocket::setNonBlocking() {
     return flags >= 0 && fcntl(socket_, F_SETFL, flags | O_NONBLOCK) == 0;
 }
 
-bool UdpSocket::bindAny(std::uint16_t port) {
-    sockaddr_in addr{};
-    addr.sin_family = AF_INET;
-    addr.sin_addr.s_addr = htonl(INADDR_ANY);
-    addr.sin_port = htons(port);
-    return ::bind(socket_, reinterpret_cast<sockaddr*>(&addr), sizeof addr) == 0;
+bool UdpSocket::bindAny(std::uint16_t port) { return bindTo(socket_, htonl(INADDR_ANY), port); }
+
+bool UdpSocket::bindAddress(const std::string& address, std::uint16_t port) {
+    in_addr parsed{};
+    if (inet_pton(AF_INET, address.c_str(), &parsed) != 1) {
+        errno = EINVAL;
+        return false;
+    }
+    return bindTo(socket_, parsed.s_addr, port);
 }
 
 int UdpSocket::waitReadable(int timeoutMs) {
@@ -48,8 +88,15 @@ int UdpSocket::waitReadable(int timeoutMs) {
 int UdpSocket::receiveFrom(void* buffer, int length, std::string* sender) {
     sockaddr_in from{};
     socklen_t fromLength = sizeof from;
-    ssize_t n = ::recvfrom(socket_, buffer, static_cast<size_t>(length), 0, reinterpret_cast<sockaddr*>(&from), &fromLength);
+    // MSG_TRUNC makes the call return the datagram's full length, so a cut
+    // one is told apart and refused as Windows refuses it.
+    ssize_t n = ::recvfrom(socket_, buffer, static_cast<size_t>(length), MSG_TRUNC, reinterpret_cast<sockaddr*>(&from),
+                           &fromLength);
     if (n < 0) return -1;
+    if (n > length) {
+        errno = socketErrorTooLong;
+        return -1;
+    }
     if (sender != nullptr) {
         char text[INET_ADDRSTRLEN] = {};
         inet_ntop(AF_INET, &from.sin_addr, text, sizeof text);
@@ -72,6 +119,12 @@ bool UdpSocket::close() {
     int result = ::close(socket_);
     socket_ = -1;
     return result == 0;
+}
+
+bool UdpSocket::inheritable() const {
+    if (socket_ < 0) return false;
+    const int flags = fcntl(socket_, F_GETFD);
+    return flags >= 0 && (flags & FD_CLOEXEC) == 0;
 }
 
 }  // namespace rez::platform

@@ -247,6 +247,8 @@ bool serialErrorText(std::uint32_t code, std::string& text) {
     if (length == 0 || message == nullptr) return false;
     text = narrow(std::wstring(message, length));
     LocalFree(message);
+    // The system ends its messages with a line break; the caller places its own.
+    while (!text.empty() && (text.back() == '\r' || text.back() == '\n' || text.back() == ' ')) text.pop_back();
     return !text.empty();
 }
 

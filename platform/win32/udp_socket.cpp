@@ -5,9 +5,22 @@
 
 namespace rez::platform {
 
+const int socketErrorNotStarted = WSANOTINITIALISED;
+const int socketErrorTooLong = WSAEMSGSIZE;
+
 namespace {
+
 constexpr std::uintptr_t kInvalid = ~std::uintptr_t{0};
 SOCKET sock(std::uintptr_t s) { return static_cast<SOCKET>(s); }
+
+bool bindTo(SOCKET socket, ULONG address, std::uint16_t port) {
+    sockaddr_in addr{};
+    addr.sin_family = AF_INET;
+    addr.sin_addr.s_addr = address;
+    addr.sin_port = htons(port);
+    return ::bind(socket, reinterpret_cast<sockaddr*>(&addr), sizeof addr) == 0;
+}
+
 }  // namespace
 
 int netStartup() {
@@ -25,7 +38,13 @@ bool UdpSocket::isOpen() const { return socket_ != kInvalid; }
 
 bool UdpSocket::open() {
     close();
-    SOCKET s = ::socket(AF_INET, SOCK_DGRAM, IPPROTO_UDP);
+    // Overlapped like a plain socket(), and never inherited.
+    SOCKET s = WSASocketW(AF_INET, SOCK_DGRAM, IPPROTO_UDP, nullptr, 0, WSA_FLAG_OVERLAPPED | WSA_FLAG_NO_HANDLE_INHERIT);
+    if (s == INVALID_SOCKET && WSAGetLastError() == WSAEINVAL) {
+        // Systems before Windows 7 SP1 do not know the flag.
+        s = WSASocketW(AF_INET, SOCK_DGRAM, IPPROTO_UDP, nullptr, 0, WSA_FLAG_OVERLAPPED);
+        if (s != INVALID_SOCKET) SetHandleInformation(reinterpret_cast<HANDLE>(s), HANDLE_FLAG_INHERIT, 0);
+    }
     if (s == INVALID_SOCKET) return false;
     socket_ = static_cast<std::uintptr_t>(s);
     return true;
@@ -36,16 +55,15 @@ bool UdpSocket::setNonBlocking() {
     return ioctlsocket(sock(socket_), FIONBIO, &mode) == 0;
 }
 
-bool UdpSocket::bindAny(std::uint16_t port) {
-    // Exclusive use, so a port held by another program makes the bind fail
-    // as it would for a game's own listener.
-    BOOL exclusive = TRUE;
-    setsockopt(sock(socket_), SOL_SOCKET, SO_EXCLUSIVEADDRUSE, reinterpret_cast<const char*>(&exclusive), sizeof exclusive);
-    sockaddr_in addr{};
-    addr.sin_family = AF_INET;
-    addr.sin_addr.s_addr = htonl(INADDR_ANY);
-    addr.sin_port = htons(port);
-    return ::bind(sock(socket_), reinterpret_cast<sockaddr*>(&addr), sizeof addr) == 0;
+bool UdpSocket::bindAny(std::uint16_t port) { return bindTo(sock(socket_), htonl(INADDR_ANY), port); }
+
+bool UdpSocket::bindAddress(const std::string& address, std::uint16_t port) {
+    in_addr parsed{};
+    if (inet_pton(AF_INET, address.c_str(), &parsed) != 1) {
+        WSASetLastError(WSAEINVAL);
+        return false;
+    }
+    return bindTo(sock(socket_), parsed.s_addr, port);
 }
 
 int UdpSocket::waitReadable(int timeoutMs) {
@@ -85,6 +103,12 @@ bool UdpSocket::close() {
     int result = ::closesocket(sock(socket_));
     socket_ = kInvalid;
     return result == 0;
+}
+
+bool UdpSocket::inheritable() const {
+    if (socket_ == kInvalid) return false;
+    DWORD flags = 0;
+    return GetHandleInformation(reinterpret_cast<HANDLE>(sock(socket_)), &flags) && (flags & HANDLE_FLAG_INHERIT) != 0;
 }
 
 }  // namespace rez::platform

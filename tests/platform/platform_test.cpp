@@ -59,6 +59,80 @@ TEST(SharedMemory, ViewLargerThanTheBlockIsRefused) {
     EXPECT_GE(reader.viewSize(), 64u * 1024);
 }
 
+// Windows maps whole pages: a view may run past the maker's size to the end
+// of its last page, where it reads zero, and no further. Linux must judge the
+// same way, or a game whose block ends just short of a reader's view stays
+// offline there.
+TEST(SharedMemory, ViewsAreJudgedByWholePages) {
+    const std::string name = "rez_platform_pages";
+    SharedMemory::removeName(name);
+    const std::size_t page = SharedMemory::pageSize();
+    const std::size_t made = 5 * page + 96;  // ends inside its sixth page
+    SharedMemory maker;
+    ASSERT_TRUE(maker.createOrOpen(name, made));
+    ASSERT_TRUE(maker.map(MapAccess::ReadWrite, made));
+    std::memset(maker.data(), 0x5A, made);
+
+    SharedMemory reader;
+    ASSERT_TRUE(reader.openExisting(name, MapAccess::Read));
+    struct Case {
+        std::size_t view;
+        bool maps;
+    };
+    for (Case c : {Case{made, true}, Case{made + 28, true}, Case{6 * page, true}, Case{6 * page + 1, false}}) {
+        const bool mapped = reader.map(MapAccess::Read, c.view);
+        EXPECT_EQ(mapped, c.maps) << c.view;
+        if (!mapped) continue;
+        EXPECT_EQ(reader.viewSize(), c.view);
+        EXPECT_EQ(reader.data()[made - 1], 0x5A);
+        if (c.view > made) {
+            EXPECT_EQ(reader.data()[c.view - 1], 0) << "the rest of the last page reads zero";
+        }
+    }
+}
+
+// A game's block is opened read-only and keeps its size; only a missing one
+// is made, and that one goes again with the handle that made it.
+TEST(SharedMemory, GameBlockIsOpenedReadOnlyOrMadeWhenMissing) {
+    const std::string name = "rez_platform_game_block";
+    SharedMemory::removeName(name);
+    {
+        SharedMemory placeholder;
+        ASSERT_TRUE(placeholder.openReadOnlyOrCreate(name, 712));
+        EXPECT_TRUE(placeholder.created());
+        EXPECT_FALSE(placeholder.map(MapAccess::ReadWrite, 712)) << "read-only views only";
+        ASSERT_TRUE(placeholder.map(MapAccess::Read, 712));
+        EXPECT_EQ(placeholder.data()[711], 0);
+    }
+    SharedMemory absent;
+    EXPECT_FALSE(absent.openExisting(name, MapAccess::Read)) << "the block made in the game's place is gone";
+
+    SharedMemory game;
+    ASSERT_TRUE(game.createOrOpen(name, 100));
+    ASSERT_TRUE(game.map(MapAccess::ReadWrite, 100));
+    game.data()[99] = 7;
+    const std::size_t gameSize = game.objectSize();
+    SharedMemory reader;
+    ASSERT_TRUE(reader.openReadOnlyOrCreate(name, 712));
+    EXPECT_FALSE(reader.created());
+    EXPECT_FALSE(reader.map(MapAccess::ReadWrite, 712));
+    ASSERT_TRUE(reader.map(MapAccess::Read, 712));
+    EXPECT_EQ(reader.data()[99], 7);
+    EXPECT_EQ(game.objectSize(), gameSize) << "the game's block is never resized";
+    EXPECT_EQ(reader.objectSize(), gameSize);
+}
+
+// An elevated host makes the pose block that headset software, started
+// without elevation, must read; nobody else may write it.
+TEST(SharedMemory, OwnBlockIsReadableButNotWritableByAnyUser) {
+    const std::string name = "Local\rez_platform_pose";
+    SharedMemory::removeName(name);
+    SharedMemory block;
+    ASSERT_TRUE(block.createOrOpen(name, 512));
+    EXPECT_TRUE(block.openToAnyUser(MapAccess::Read));
+    EXPECT_FALSE(block.openToAnyUser(MapAccess::ReadWrite));
+}
+
 TEST(ProcessList, SeesAChildByItsExecutableName) {
     const std::string name = "RezProbeGame.exe";
     EXPECT_FALSE(isProcessRunning(name));

@@ -153,6 +153,35 @@ TEST_F(AssettoCorsaTest, DetectionAndAttachNeedTheLiveStatus) {
     }
 }
 
+// A game's pages may be shorter than the layout; the reader reads what the
+// pages hold, zero beyond, and never grows or writes them.
+TEST_F(AssettoCorsaTest, ShortPagesAreReadButNeverGrown) {
+    for (int game : {kAssettoCorsa, kAssettoCorsaEvo}) {
+        SCOPED_TRACE(gameName(game));
+        test::GameBlock physics("Local\\acpmf_physics", 100);
+        test::GameBlock graphics("Local\\acpmf_graphics", 100);
+        ASSERT_TRUE(physics.ok() && graphics.ok());
+        physics.putI32(0, 9);
+        physics.putF32(44, 0.5f);
+        graphics.putI32(4, 2);
+        const std::size_t physicsSize = physics.objectSize();
+        const std::size_t graphicsSize = graphics.objectSize();
+
+        auto reader = test::shippedReader(game);
+        if (game == kAssettoCorsa) {
+            EXPECT_TRUE(reader->detect());
+        }
+        ASSERT_TRUE(reader->attach());
+        GameDataRecord record = test::markedRecord();
+        ASSERT_TRUE(reader->read(record));
+        EXPECT_NEAR(record.slots[kLateralAccel], 0.5 * 9.81, 1e-6);
+        EXPECT_EQ(record.slots[kLongituSpeed], 0.0) << "past the page's end reads zero";
+        EXPECT_EQ(physics.objectSize(), physicsSize);
+        EXPECT_EQ(graphics.objectSize(), graphicsSize);
+        reader->close();
+    }
+}
+
 TEST_F(AssettoCorsaTest, EvoPrefersItsOwnPageOverTheClassicOne) {
     AssettoCorsaWriter classic(Pages::Classic);
     AssettoCorsaWriter evo(Pages::Evo);

@@ -67,23 +67,52 @@ void AssettoCorsaWriter::close() {
 }
 
 // --- RaceRoom ---------------------------------------------------------------
-// gamePaused 16, gameInMenus 20, gameInReplay 24 (ints); doubles from 96:
-// localVelocity 96, localAcceleration 144, orientation 168, localRotation-
-// Acceleration 216, localAngularVelocity 240, three doubles each.
+// Packed. version_major int 0, version_minor int 4. Up to 3.2: gamePaused
+// 16, gameInMenus 20, gameInReplay 24 (ints); player doubles: localVelocity
+// 96, localAcceleration 144, orientation 168, localRotationAcceleration 216,
+// localAngularVelocity 240, three each. 3.3 adds gameMode (int 16): flags
+// 20/24/28, player doubles 4 bytes later. 3.4 adds userId (int) at the head
+// of the player block: player doubles 8 bytes later than up to 3.2.
 
-RaceRoomWriter::RaceRoomWriter() { block_.create("$R3E", 39320); }
+namespace {
+struct R3eOffsets {
+    std::int32_t minor;
+    std::size_t size, paused, velocity, acceleration, orientation, rotationAccel, angularVel;
+};
+R3eOffsets r3eOffsets(RaceRoomWriter::Layout layout) {
+    switch (layout) {
+        case RaceRoomWriter::Layout::V3_3: return {3, 39324, 20, 100, 148, 172, 220, 244};
+        case RaceRoomWriter::Layout::V3_4: return {5, 43996, 20, 104, 152, 176, 224, 248};
+        case RaceRoomWriter::Layout::V3_2: break;
+    }
+    return {2, 39320, 16, 96, 144, 168, 216, 240};
+}
+}  // namespace
+
+RaceRoomWriter::RaceRoomWriter(Layout layout) : layout_(layout) {
+    const R3eOffsets o = r3eOffsets(layout_);
+    block_.create("$R3E", o.size);
+    setVersion(3, o.minor);
+}
+
+void RaceRoomWriter::setVersion(std::int32_t major, std::int32_t minor) {
+    block_.putI32(0, major);
+    block_.putI32(4, minor);
+}
 
 void RaceRoomWriter::publish(const R3eSample& s) {
-    block_.putI32(16, s.gamePaused);
-    block_.putI32(20, s.gameInMenus);
-    block_.putI32(24, s.gameInReplay);
+    const R3eOffsets o = r3eOffsets(layout_);
+    if (layout_ != Layout::V3_2) block_.putI32(16, s.gameMode);
+    block_.putI32(o.paused, s.gamePaused);
+    block_.putI32(o.paused + 4, s.gameInMenus);
+    block_.putI32(o.paused + 8, s.gameInReplay);
     for (int i = 0; i < 3; ++i) {
         const auto k = static_cast<std::size_t>(i) * 8;
-        block_.putF64(96 + k, s.localVelocity[i]);
-        block_.putF64(144 + k, s.localAcceleration[i]);
-        block_.putF64(168 + k, s.orientation[i]);
-        block_.putF64(216 + k, s.localRotationAccel[i]);
-        block_.putF64(240 + k, s.localAngularVel[i]);
+        block_.putF64(o.velocity + k, s.localVelocity[i]);
+        block_.putF64(o.acceleration + k, s.localAcceleration[i]);
+        block_.putF64(o.orientation + k, s.orientation[i]);
+        block_.putF64(o.rotationAccel + k, s.localRotationAccel[i]);
+        block_.putF64(o.angularVel + k, s.localAngularVel[i]);
     }
 }
 
@@ -91,7 +120,7 @@ void RaceRoomWriter::publish(const R3eSample& s) {
 // gameState int 8; floats: orientation 6908, localVelocity 6920,
 // angularVelocity 6944, localAcceleration 6956, three each.
 
-ProjectCars2Writer::ProjectCars2Writer() { block_.create("$pcars2$", 20700); }
+ProjectCars2Writer::ProjectCars2Writer(std::size_t size) { block_.create("$pcars2$", size); }
 
 void ProjectCars2Writer::publish(const Pcars2Sample& s) {
     block_.putI32(8, s.gameState);

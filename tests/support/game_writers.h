@@ -26,6 +26,7 @@ public:
     bool ok() const { return block_.isMapped(); }
     unsigned char* data() const { return block_.data(); }
     std::size_t size() const { return block_.viewSize(); }
+    std::size_t objectSize() const { return block_.objectSize(); }
 
     void putU8(std::size_t at, std::uint8_t v);
     void putI32(std::size_t at, std::int32_t v);
@@ -67,6 +68,7 @@ private:
 // --- RaceRoom ---------------------------------------------------------------
 
 struct R3eSample {
+    std::int32_t gameMode = 0;  // from 3.3 on
     std::int32_t gamePaused = 0, gameInMenus = 0, gameInReplay = 0;
     double localVelocity[3] = {};      // x, y, z
     double localAcceleration[3] = {};  // x, y, z
@@ -77,13 +79,20 @@ struct R3eSample {
 
 class RaceRoomWriter {
 public:
-    RaceRoomWriter();
+    // The block as a version of the game lays it out: up to 3.2 (39 320
+    // bytes), 3.3 (game mode in front of the flags) or 3.4 and 3.5 (also a
+    // user id at the head of the player block; 43 996 bytes).
+    enum class Layout { V3_2, V3_3, V3_4 };
+    explicit RaceRoomWriter(Layout layout = Layout::V3_2);
     bool ok() const { return block_.ok(); }
+    // The version the block announces (the layout's own by default).
+    void setVersion(std::int32_t major, std::int32_t minor);
     void publish(const R3eSample& sample);
     void close() { block_.close(); }
 
 private:
     GameBlock block_;
+    Layout layout_;
 };
 
 // --- Project CARS 2 / Automobilista 2 ---------------------------------------
@@ -98,7 +107,8 @@ struct Pcars2Sample {
 
 class ProjectCars2Writer {
 public:
-    ProjectCars2Writer();
+    // The game's own block is 20 576 bytes.
+    explicit ProjectCars2Writer(std::size_t size = 20576);
     bool ok() const { return block_.ok(); }
     void publish(const Pcars2Sample& sample);
     void close() { block_.close(); }
