@@ -3,6 +3,7 @@
 // drives the engine from detection to being dropped.
 #include <gtest/gtest.h>
 
+#include <cstdint>
 #include <functional>
 #include <memory>
 #include <optional>
@@ -136,9 +137,11 @@ TEST_F(SharedMemoryGames, EarlierGameInTheTableWinsAndGoesOnline) {
     }
 }
 
+// Polls until the condition holds or `ms` of wall time have passed.
 template <class F>
 bool eventually(F condition, int ms) {
-    for (int i = 0; i < ms / 5; ++i) {
+    const std::int64_t deadline = platform::counterNow() + platform::counterFrequency() * ms / 1000;
+    while (platform::counterNow() < deadline) {
         if (condition()) return true;
         platform::sleepMs(5);
     }
@@ -157,20 +160,47 @@ TEST_F(SharedMemoryGames, AssettoCorsaDrivesTheEngineUntilItsPagesGo) {
 
     engine->startThread();
     engine->setMotionSystemReady(1);
-    ASSERT_TRUE(eventually([&] { return engine->gameConnected.load(); }, 5000));
+    ASSERT_TRUE(eventually([&] { return engine->gameConnected.load(); }, 20000));
     EXPECT_EQ(engine->sources.presentGame(), kAssettoCorsa);
     EXPECT_STREQ(gameName(engine->sources.presentGame()), "AssettoCorsa/Comp.");
 
     // The game publishes every 20 ms; the engine ticks every 2 ms and takes
     // each new packet once.
-    for (int packet = 2; packet <= 30; ++packet) {
+    auto publish = [&](int packet) {
         sample.packetId = packet;
         sample.localVelocity[2] = static_cast<float>(packet);
         sample.accG[0] = 0.5f;
         sample.pitch = 0.1f;
         game.publish(sample);
+    };
+    // Counter value at which the engine's tick history first shows `packet`.
+    auto taken = [&](int packet) -> std::optional<std::int64_t> {
+        std::optional<std::int64_t> at;
+        eventually(
+            [&] {
+                for (const AccelerationSnapshot& s : engine->takeAccelerationHistory())
+                    if (s.values[kLongituSpeed] == packet) at = platform::counterNow();
+                return at.has_value();
+            },
+            10000);
+        return at;
+    };
+    for (int packet = 2; packet <= 28; ++packet) {
+        publish(packet);
         platform::sleepMs(20);
     }
+    // The last two packets 60 ms apart, each stamp bracketed by what the test
+    // saw: the engine read 29 between publishing it and seeing it taken, and
+    // the same for 30.
+    const auto published29 = platform::counterNow();
+    publish(29);
+    const auto taken29 = taken(29);
+    ASSERT_TRUE(taken29.has_value());
+    platform::sleepMs(60);
+    const auto published30 = platform::counterNow();
+    publish(30);
+    const auto taken30 = taken(30);
+    ASSERT_TRUE(taken30.has_value());
     EXPECT_TRUE(engine->gameConnected.load()) << "a game that keeps publishing stays online";
     engine->stopThread();
     const GameDataRecord& record = engine->sources.record;
@@ -179,16 +209,21 @@ TEST_F(SharedMemoryGames, AssettoCorsaDrivesTheEngineUntilItsPagesGo) {
     EXPECT_NEAR(record.slots[kPitchPosition], 5.729577951308232, 1e-5);
     EXPECT_NEAR(record.slots[kLongituGravi], test::kG * std::sin(0.1), 1e-5);
     EXPECT_EQ(record.slots[0], 0.0) << "no source writes slot 0";
-    EXPECT_GT(record.timeFrame, 10.0) << "the interval between two of the game's samples, not between ticks";
-    EXPECT_LT(record.timeFrame, 500.0);
+    auto ms = [](std::int64_t from, std::int64_t to) {
+        return static_cast<double>(to - from) * 1000.0 / static_cast<double>(platform::counterFrequency());
+    };
+    // At least 60 ms, far above a tick: the interval between two of the
+    // game's samples, not between ticks.
+    EXPECT_GE(record.timeFrame, ms(*taken29, published30) - 1e-6);
+    EXPECT_LE(record.timeFrame, ms(published29, *taken30) + 1e-6);
 
     // Running again, then the game quits: the packet number stops moving and
     // after more than 1000 ticks without a sample the engine lets the game go.
     engine->startThread();
-    ASSERT_TRUE(eventually([&] { return engine->gameConnected.load(); }, 5000));
+    ASSERT_TRUE(eventually([&] { return engine->gameConnected.load(); }, 20000));
     const auto quit = platform::counterNow();
     game.close();
-    ASSERT_TRUE(eventually([&] { return !engine->gameConnected.load(); }, 10000));
+    ASSERT_TRUE(eventually([&] { return !engine->gameConnected.load(); }, 30000));
     const double droppedAfterMs = static_cast<double>(platform::counterNow() - quit) * 1000.0 /
                                   static_cast<double>(platform::counterFrequency());
     EXPECT_GT(droppedAfterMs, 1500.0) << "1000 misses at 2 ms each";

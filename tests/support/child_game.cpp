@@ -1,5 +1,6 @@
 #include "tests/support/child_game.h"
 
+#include <cstdint>
 #include <filesystem>
 #include <system_error>
 
@@ -17,7 +18,7 @@ std::string helperPath(const std::string& name) {
 #endif
 }
 
-ChildGame::ChildGame(const std::string& exeName) {
+ChildGame::ChildGame(const std::string& exeName) : exeName_(exeName) {
 #if defined(_WIN32)
     fs::path dir = fs::temp_directory_path() / "rez_games";
     std::error_code ec;
@@ -34,6 +35,8 @@ ChildGame::ChildGame(const std::string& exeName) {
 
 ChildGame::~ChildGame() {
     child_.kill();
+    // A later test must not still find the game in the process list.
+    if (started_) waitForProcess(exeName_, false);
     if (!copy_.empty()) {
         std::error_code ec;
         for (int i = 0; i < 50 && fs::exists(copy_, ec); ++i) {
@@ -45,11 +48,14 @@ ChildGame::~ChildGame() {
 }
 
 bool waitForProcess(const std::string& exeName, bool present) {
-    for (int i = 0; i < 250; ++i) {
+    // Wall time, generous: a loaded machine (and Wine) can take seconds to
+    // start or reap a process.
+    const std::int64_t deadline = platform::counterNow() + platform::counterFrequency() * 20;
+    do {
         if (platform::isProcessRunning(exeName) == present) return true;
         platform::sleepMs(20);
-    }
-    return false;
+    } while (platform::counterNow() < deadline);
+    return platform::isProcessRunning(exeName) == present;
 }
 
 }  // namespace rez::test

@@ -16,11 +16,13 @@ public:
 
 private:
     platform::ChildProcess child_;
+    std::string exeName_;
     std::string copy_;
     bool started_ = false;
 };
 
-// Waits until the process list shows `exeName` (or gives up after 5 s).
+// Waits until the process list shows `exeName`, or no longer shows it
+// (`present` false); gives up after 20 s.
 bool waitForProcess(const std::string& exeName, bool present = true);
 
 // Path of a helper program built beside the tests.
