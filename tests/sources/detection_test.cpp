@@ -217,6 +217,7 @@ TEST_F(ShippedDetection, EarlierGameInTheTableWins) {
 
 TEST_F(ShippedDetection, ProcessAndPortMustBothBeThere) {
     test::UdpSender dcsStream(4124, {0x44});
+    ASSERT_TRUE(dcsStream.waitUntilSending());
     EXPECT_EQ(set.detectGame(), 0) << "a stream without the process is not DCS";
     test::ChildGame dcs("DCS.exe");
     ASSERT_TRUE(dcs.started());
@@ -231,6 +232,8 @@ TEST_F(ShippedDetection, XplaneStreamBeatsDcs) {
     ASSERT_TRUE(dcs.started());
     test::UdpSender dcsStream(4124, {0x44});
     test::UdpSender xplaneStream(4321, {0x58});
+    ASSERT_TRUE(dcsStream.waitUntilSending());
+    ASSERT_TRUE(xplaneStream.waitUntilSending());
     // A probe only sees a datagram sent during its 20 ms wait; on a loaded
     // machine the X-Plane sender can miss one pass, and DCS is then rightly
     // found. X-Plane must win a pass where both streams were heard.

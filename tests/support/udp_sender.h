@@ -11,9 +11,13 @@ class UdpSender {
 public:
     UdpSender(std::uint16_t port, std::vector<unsigned char> payload, int periodMs = 2);
     ~UdpSender();
+    // Waits until the stream is flowing (a datagram has gone out); false after
+    // `ms` of wall time. A port probed before then sees nothing.
+    bool waitUntilSending(int ms = 10000) const;
 
 private:
     std::atomic<bool> running_{true};
+    std::atomic<long> sent_{0};
     std::thread thread_;
 };
 
