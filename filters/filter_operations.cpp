@@ -3,7 +3,9 @@
 #include <cmath>
 #include <limits>
 
+#include "filters/filter_plan.h"
 #include "filters/filter_sys.h"
+#include "filters/noise_layer.h"
 
 namespace rez {
 
@@ -72,11 +74,13 @@ double logisticLimit(double a, double limit, double slope) noexcept {
     return 2.0 * (l / (m * (l / (l * 0.5) - 1.0) + 1.0) - l * 0.5);
 }
 
-double FilterSys::apply(double a, double valueScale, double lowPassScale, double highPassScale) {
-    const double p1 = param1;
-    const double p2 = param2;
-    const double p3 = param3;
-    const double p4 = param4;
+namespace {
+
+// One filter's operation on the running value. The node walk and the plan
+// both run this, so they cannot drift apart.
+inline double operate(FilterKind kind, double p1, double p2, double p3, double p4, float& filterState,
+                      NoiseLayer* noise, double a, double valueScale, double lowPassScale,
+                      double highPassScale) noexcept {
     switch (kind) {
         case FilterKind::VALUE:
             return a * valueScale;
@@ -132,6 +136,20 @@ double FilterSys::apply(double a, double valueScale, double lowPassScale, double
         case FilterKind::ADD:
             return a + p1;
     }
+    return a;
+}
+
+}  // namespace
+
+double FilterSys::apply(double a, double valueScale, double lowPassScale, double highPassScale) {
+    return operate(kind, param1, param2, param3, param4, filterState, noise.get(), a, valueScale, lowPassScale,
+                   highPassScale);
+}
+
+double FilterPlan::run(double input, double valueScale, double lowPassScale, double highPassScale) const noexcept {
+    double a = input;
+    for (const FilterStep& s : steps_)
+        a = operate(s.kind, s.p1, s.p2, s.p3, s.p4, *s.state, s.noise, a, valueScale, lowPassScale, highPassScale);
     return a;
 }
 
