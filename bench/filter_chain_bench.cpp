@@ -5,6 +5,7 @@
 //            channel, then the chain's plan;
 //   tick   - FilterSlot::evaluateOnTick, the way the tick reaches its chains:
 //            one atomic load per channel, then the plan;
+//   plan   - the chains' plans called directly, without slot or head;
 //   floor  - the same arithmetic on one flat array written out here, with no
 //            slot, no ownership and no dispatch through a head.
 // Before timing, every path is run over the same inputs from fresh state and
@@ -55,7 +56,8 @@ struct Floor {
         for (int c = 0; c < kChains; ++c) steps.insert(steps.end(), chain.begin(), chain.end());
     }
 
-    double tick(const double* inputs, double* outputs) {
+    // Out of line, so that how the callers are compiled does not move it.
+    [[gnu::noinline]] double tick(const double* inputs, double* outputs) {
         double sum = 0.0;
         FlatStep* s = steps.data();
         for (int c = 0; c < kChains; ++c) {
@@ -104,8 +106,8 @@ struct Chains {
     }
 };
 
-enum class Path { nodes, slot, tick, floor };
-const char* const kPathNames[] = {"nodes", "slot", "tick", "floor"};
+enum class Path { nodes, slot, tick, floor, plan };
+const char* const kPathNames[] = {"nodes", "slot", "tick", "floor", "plan"};
 
 double runTick(Path path, Chains& chains, Floor& floor, const double* in, double* out) {
     if (path == Path::floor) return floor.tick(in, out);
@@ -118,6 +120,7 @@ double runTick(Path path, Chains& chains, Floor& floor, const double* in, double
             case Path::slot: v = chains.slots[i].evaluate(in[c]); break;
             case Path::tick: v = chains.slots[i].evaluateOnTick(in[c]); break;
             case Path::floor: break;
+            case Path::plan: v = chains.heads[i]->plan().run(in[c], 1.0, 1.0, 1.0); break;
         }
         out[c] = v;
         sum += v;
@@ -159,7 +162,7 @@ int main(int argc, char** argv) {
     int rounds = argc > 1 ? std::atoi(argv[1]) : 41;
     if (rounds <= 0) rounds = 41;
     const std::vector<double> inputs = makeInputs();
-    const Path paths[] = {Path::nodes, Path::slot, Path::tick, Path::floor};
+    const Path paths[] = {Path::nodes, Path::slot, Path::tick, Path::floor, Path::plan};
     bool agree = true;
     for (Path p : paths)
         if (p != Path::floor) agree = sameNumbers(p, inputs) && agree;
@@ -169,7 +172,7 @@ int main(int argc, char** argv) {
     Chains chains;
     Floor floor(*chains.heads[0]);
     std::array<double, kChains> out{};
-    std::vector<std::vector<double>> perTickNs(4);
+    std::vector<std::vector<double>> perTickNs(5);
     volatile double sink = 0.0;
     using Clock = std::chrono::steady_clock;
     // Rounds alternate the paths, so a busy moment of the machine falls on

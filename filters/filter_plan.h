@@ -27,6 +27,13 @@ struct FilterStep {
     NoiseLayer* noise;  // the node's noise layer; null for every other kind
 };
 
+// Runs `a` through the steps from `first` up to `last`. The plan and the
+// node walk (one step at a time) both go through this one function, so they
+// execute the same instructions: floating-point code may order an operation's
+// operands either way, and which of two NaNs comes out depends on it.
+[[gnu::noinline]] double runSteps(const FilterStep* first, const FilterStep* last, double a, double valueScale,
+                                  double lowPassScale, double highPassScale) noexcept;
+
 class FilterPlan {
 public:
     FilterPlan() = default;
@@ -38,7 +45,9 @@ public:
 
     // Runs `input` through the steps; the same arithmetic as the node walk,
     // operation for operation.
-    double run(double input, double valueScale, double lowPassScale, double highPassScale) const noexcept;
+    double run(double input, double valueScale, double lowPassScale, double highPassScale) const noexcept {
+        return runSteps(steps_.data(), steps_.data() + steps_.size(), input, valueScale, lowPassScale, highPassScale);
+    }
 
 private:
     std::vector<FilterStep> steps_;

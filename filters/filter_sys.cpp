@@ -78,8 +78,7 @@ void FilterSys::link(const std::shared_ptr<FilterSys>& outer, const std::shared_
 void FilterSys::buildPlan() {
     std::vector<FilterStep> steps;
     for (std::shared_ptr<FilterSys> node = self.lock(); node; node = node->nextNode()) {
-        steps.push_back(FilterStep{node->kind, node->param3, node->param4, node->param1, node->param2,
-                                   &node->filterState, node->noise.get()});
+        steps.push_back(node->step());
         node->inPlan_ = true;
     }
     // The walk runs from the innermost node outward.

@@ -88,6 +88,8 @@ public:
     std::atomic<bool> valid{false};
 
 private:
+    // This node as a step of a plan.
+    FilterStep step() noexcept;
     // One node's operation on the running value.
     double apply(double a, double valueScale, double lowPassScale, double highPassScale);
     // Drops the plan of every chain above `node` (up to its head).

@@ -26,7 +26,7 @@ public:
     void sleepUntil(std::int64_t deadline) noexcept;
 
 private:
-    void* timer_ = nullptr;  // Windows: the timer's handle
+    [[maybe_unused]] void* timer_ = nullptr;  // Windows: the timer's handle
 };
 
 }  // namespace rez::platform
