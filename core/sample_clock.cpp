@@ -33,6 +33,8 @@ double SampleClock::elapsedUs() const { return static_cast<double>(platform::cou
 namespace {
 
 constexpr double kPassUs = 2000.0;
+constexpr double kTrustedMarginUs = 500.0;
+constexpr int kProbeEvery = 16;
 
 void spinToEndOfPass(SampleClock& clock, double e) {
     while (e <= kPassUs) e = clock.elapsedUs();
@@ -55,7 +57,18 @@ void waitPrecise(SampleClock& clock) {
         waitPreciseMillisecondSleep(clock);
         return;
     }
-    const double marginUs = wait.fixedMarginUs > 0.0 ? wait.fixedMarginUs : wait.margin.marginUs();
+    const bool learnt = wait.fixedMarginUs <= 0.0;
+    const double marginUs = learnt ? wait.margin.marginUs() : wait.fixedMarginUs;
+    // A timer that needs more than half a millisecond of margin (Wine's run
+    // on a millisecond grid) saves little spinning and wakes later now and
+    // then than the millisecond sleep does; the pass then keeps to that
+    // sleep. Every sixteenth pass still tries the timer, so that the margin
+    // comes down again once the timer does better.
+    if (learnt && wait.margin.samples() > 0 && marginUs > kTrustedMarginUs && ++wait.passesSinceProbe < kProbeEvery) {
+        waitPreciseMillisecondSleep(clock);
+        return;
+    }
+    wait.passesSinceProbe = 0;
     const double wakeUs = kPassUs - marginUs;
     double e = clock.elapsedUs();
     if (e < wakeUs) {

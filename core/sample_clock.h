@@ -19,7 +19,8 @@ struct PreciseWait {
     // Above 0: sleep short of the deadline by this much instead of the learnt
     // margin (for comparisons).
     double fixedMarginUs = 0.0;
-    double lastWakeUs = 0.0;  // when the last sleep ended, microseconds into the pass
+    double lastWakeUs = 0.0;  // when the last timer sleep ended, microseconds into the pass
+    int passesSinceProbe = 0; // passes on the millisecond sleep since the timer was last tried
 };
 
 struct SampleClock {
@@ -57,7 +58,8 @@ struct SampleClock {
 // Precise: busy-wait on the counter until more than 2000 us have passed since
 // the clock's start. The time before that spin is slept away with the
 // platform's precise timer, to (2000 - margin) us, where the margin follows
-// the timer's recent lateness; without such a timer, as below.
+// the timer's recent lateness. Without such a timer, or with one that needs
+// more than half a millisecond of margin, as below.
 void waitPrecise(SampleClock& clock);
 // The precise wait with the millisecond sleep: sleep 1 ms if less than 1 ms
 // has passed, then busy-wait to 2000 us.

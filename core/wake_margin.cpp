@@ -20,7 +20,14 @@ void WakeMargin::record(double latenessUs) noexcept {
 }
 
 void WakeMargin::update() noexcept {
-    const int allowed = count_ * kAllowedLatePerMille / 1000;
+    // A wake-up later than the largest margin is one that no margin could
+    // have saved (the thread was not run, typically); counting it would only
+    // push the margin to its maximum and make every pass spin for nothing.
+    // A timer that is that late more than now and then is not to be trusted
+    // at all, though, and then such wake-ups count in full.
+    const int overflow = histogram_[kBuckets - 1];
+    const int excused = std::min(overflow, count_ * kExcusedVeryLatePerMille / 1000);
+    const int allowed = count_ * kAllowedLatePerMille / 1000 + excused;
     int above = 0;
     int bucket = kBuckets - 1;
     for (; bucket > 0; --bucket) {

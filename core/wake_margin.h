@@ -17,6 +17,9 @@ public:
     // Up to this share of the remembered wake-ups may be later than the
     // percentile (5 of 1000: the 99.5th percentile).
     static constexpr int kAllowedLatePerMille = 5;
+    // Wake-ups more than a millisecond late beyond those are left out, up to
+    // this share (see update()).
+    static constexpr int kExcusedVeryLatePerMille = 20;
 
     // Notes one wake-up, `latenessUs` after the deadline it was asked for.
     void record(double latenessUs) noexcept;

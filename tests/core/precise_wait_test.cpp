@@ -11,7 +11,8 @@ namespace rez {
 namespace {
 
 // The margin covers all but the latest 0.5 % of the remembered wake-ups,
-// plus a guard, within 50 us and 1000 us; old wake-ups leave the window.
+// plus a guard, within 50 us and 1000 us; old wake-ups leave the window, and
+// a few wake-ups too late for any margin are left out.
 TEST(WakeMargin, FollowsTheLateWakeUpsOfTheLastThousand) {
     struct Run {
         double latenessUs;
@@ -33,6 +34,8 @@ TEST(WakeMargin, FollowsTheLateWakeUpsOfTheLastThousand) {
         {"a bad spell passes", {{700, 1000}, {40, 1000}}, 60, 80},
         {"early wake-ups count as on time", {{-30, 1000}}, 50, 50},
         {"off the scale", {{1e9, 1000}}, 1000, 1000},
+        {"a thread not run now and then", {{40, 985}, {5000, 15}}, 60, 80},
+        {"a timer often a millisecond late", {{40, 950}, {5000, 50}}, 1000, 1000},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.what);
@@ -89,7 +92,10 @@ TEST(TickPacing, PreciseWaitLearnsFromItsWakeUps) {
     clock.restart();
     for (int i = 0; i < 50; ++i) waitPrecise(clock);
     if (!clock.preciseWait->timer.available()) GTEST_SKIP() << "no high-resolution timer on this system";
-    EXPECT_EQ(clock.preciseWait->margin.samples(), 50);
+    // Passes on a timer that needs a large margin keep to the millisecond
+    // sleep and teach nothing; the first always tries the timer.
+    EXPECT_GE(clock.preciseWait->margin.samples(), 1);
+    EXPECT_LE(clock.preciseWait->margin.samples(), 50);
     EXPECT_GE(clock.preciseWait->margin.marginUs(), WakeMargin::kMinimumUs);
     EXPECT_LE(clock.preciseWait->margin.marginUs(), WakeMargin::kMaximumUs);
 }
