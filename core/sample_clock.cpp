@@ -12,6 +12,8 @@ SampleClock::SampleClock() {
     ticksPerUs = frequency / 1'000'000.0;
 }
 
+SampleClock::~SampleClock() = default;
+
 double SampleClock::stamp() {
     current = platform::counterNow();
     const std::int64_t measured = current - start;
@@ -28,12 +30,56 @@ void SampleClock::restart() {
 
 double SampleClock::elapsedUs() const { return static_cast<double>(platform::counterNow() - start) / ticksPerUs; }
 
-void waitPrecise(SampleClock& clock) {
-    double e = clock.elapsedUs();
-    if (e > 0.0 && e < 1000.0) platform::sleepNs(1'000'000);
-    while (e <= 2000.0) e = clock.elapsedUs();
+namespace {
+
+constexpr double kPassUs = 2000.0;
+constexpr double kTrustedMarginUs = 500.0;
+constexpr int kProbeEvery = 16;
+
+void spinToEndOfPass(SampleClock& clock, double e) {
+    while (e <= kPassUs) e = clock.elapsedUs();
     clock.restart();
     clock.lastTickUs = e;
+}
+
+}  // namespace
+
+void waitPreciseMillisecondSleep(SampleClock& clock) {
+    const double e = clock.elapsedUs();
+    if (e > 0.0 && e < 1000.0) platform::sleepNs(1'000'000);
+    spinToEndOfPass(clock, e);
+}
+
+void waitPrecise(SampleClock& clock) {
+    if (!clock.preciseWait) clock.preciseWait = std::make_unique<PreciseWait>();
+    PreciseWait& wait = *clock.preciseWait;
+    if (!wait.timer.available()) {
+        waitPreciseMillisecondSleep(clock);
+        return;
+    }
+    const bool learnt = wait.fixedMarginUs <= 0.0;
+    const double marginUs = learnt ? wait.margin.marginUs() : wait.fixedMarginUs;
+    // A timer that needs more than half a millisecond of margin (Wine's run
+    // on a millisecond grid) saves little spinning and wakes later now and
+    // then than the millisecond sleep does; the pass then keeps to that
+    // sleep. Every sixteenth pass still tries the timer, so that the margin
+    // comes down again once the timer does better.
+    if (learnt && wait.margin.samples() > 0 && marginUs > kTrustedMarginUs && ++wait.passesSinceProbe < kProbeEvery) {
+        waitPreciseMillisecondSleep(clock);
+        return;
+    }
+    wait.passesSinceProbe = 0;
+    const double wakeUs = kPassUs - marginUs;
+    double e = clock.elapsedUs();
+    if (e < wakeUs) {
+        const std::int64_t deadline = clock.start + static_cast<std::int64_t>(std::llround(wakeUs * clock.ticksPerUs));
+        wait.timer.sleepUntil(deadline);
+        const std::int64_t woke = platform::counterNow();
+        wait.margin.record(static_cast<double>(woke - deadline) / clock.ticksPerUs);
+        e = static_cast<double>(woke - clock.start) / clock.ticksPerUs;
+        wait.lastWakeUs = e;
+    }
+    spinToEndOfPass(clock, e);
 }
 
 void waitCoarse(SampleClock& clock) {

@@ -4,11 +4,28 @@
 // are used only by the loops that pace themselves with it.
 #include <atomic>
 #include <cstdint>
+#include <memory>
+
+#include "core/wake_margin.h"
+#include "platform/precise_wait.h"
 
 namespace rez {
 
+// What the precise wait keeps between passes: its timer, and how late the
+// timer's wake-ups have been.
+struct PreciseWait {
+    platform::PreciseTimer timer;
+    WakeMargin margin;
+    // Above 0: sleep short of the deadline by this much instead of the learnt
+    // margin (for comparisons).
+    double fixedMarginUs = 0.0;
+    double lastWakeUs = 0.0;  // when the last timer sleep ended, microseconds into the pass
+    int passesSinceProbe = 0; // passes on the millisecond sleep since the timer was last tried
+};
+
 struct SampleClock {
     SampleClock();
+    ~SampleClock();
 
     std::int64_t start = 0;     // counter value of the previous stamp
     std::int64_t current = 0;   // counter value of the latest stamp
@@ -22,6 +39,8 @@ struct SampleClock {
     double carry = 0.0;       // coarse pacing: microseconds ahead (+) or behind (-)
     double lastTickUs = 0.0;  // last measured tick time, microseconds
     std::atomic<int> precise{1};
+    // Made by the first precise wait, so clocks that never pace cost nothing.
+    std::unique_ptr<PreciseWait> preciseWait;
 
     // Takes a stamp: interval = now - start, mean updated, start = now.
     // Returns the interval in milliseconds.
@@ -33,9 +52,18 @@ struct SampleClock {
     double elapsedUs() const;
 };
 
-// The two ways a 2 ms loop ends its pass. Both restart `clock`.
-// Precise: sleep 1 ms if less than 1 ms has passed, then busy-wait to 2000 us.
+// The ways a 2 ms loop ends its pass. Each restarts `clock`. Every loop that
+// paces itself passes only its own clock.
+//
+// Precise: busy-wait on the counter until more than 2000 us have passed since
+// the clock's start. The time before that spin is slept away with the
+// platform's precise timer, to (2000 - margin) us, where the margin follows
+// the timer's recent lateness. Without such a timer, or with one that needs
+// more than half a millisecond of margin, as below.
 void waitPrecise(SampleClock& clock);
+// The precise wait with the millisecond sleep: sleep 1 ms if less than 1 ms
+// has passed, then busy-wait to 2000 us.
+void waitPreciseMillisecondSleep(SampleClock& clock);
 // Coarse: sleep 2 ms, 1 ms or not at all, and carry the error to the next pass
 // so the average pass is 2 ms.
 void waitCoarse(SampleClock& clock);

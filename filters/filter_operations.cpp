@@ -3,7 +3,9 @@
 #include <cmath>
 #include <limits>
 
+#include "filters/filter_plan.h"
 #include "filters/filter_sys.h"
+#include "filters/noise_layer.h"
 
 namespace rez {
 
@@ -72,33 +74,20 @@ double logisticLimit(double a, double limit, double slope) noexcept {
     return 2.0 * (l / (m * (l / (l * 0.5) - 1.0) + 1.0) - l * 0.5);
 }
 
-double FilterSys::apply(double a, double valueScale, double lowPassScale, double highPassScale) {
-    const double p1 = param1;
-    const double p2 = param2;
-    const double p3 = param3;
-    const double p4 = param4;
-    switch (kind) {
-        case FilterKind::VALUE:
-            return a * valueScale;
-        case FilterKind::EMALP: {
-            const double s = filterState;
-            filterState = static_cast<float>(s + (a - s) / smoothingDivisor(p1, lowPassScale));
-            return filterState;
-        }
-        case FilterKind::EMAHP: {
-            const double s = filterState;
-            filterState = static_cast<float>(s + (a - s) / smoothingDivisor(p1, highPassScale));
-            return a - static_cast<double>(filterState);
-        }
-        case FilterKind::MUL:
-        case FilterKind::GAIN:
-            return a * p1;
+namespace {
+
+// The filters that need more than a few instructions, or a call: kept out of
+// line so the walk over the common ones stays short.
+[[gnu::noinline]] double operateOther(const FilterStep& step, double a) noexcept {
+    const double p1 = step.p1;
+    const double p2 = step.p2;
+    const double p3 = step.p3;
+    const double p4 = step.p4;
+    float& filterState = *step.state;
+    NoiseLayer* const noise = step.noise;
+    switch (step.kind) {
         case FilterKind::LOGISTIC:
             return logisticLimit(a, p1, p2);
-        case FilterKind::CROP: {
-            const double t = p2 < a ? p2 : a;
-            return p1 > t ? p1 : t;
-        }
         case FilterKind::ROLLOVER:
             return rolloverFold(a, p1);
         case FilterKind::REMAP:
@@ -125,14 +114,61 @@ double FilterSys::apply(double a, double valueScale, double lowPassScale, double
                 filterState = static_cast<float>(std::fmod(static_cast<double>(filterState), kTwoPi));
             return static_cast<double>(std::sin(filterState)) * p1;
         }
+        default:
+            return a;  // an unknown kind passes its value on
+    }
+}
+
+// One filter's operation on the running value. The node walk and the plan
+// both run this, so they cannot drift apart.
+inline double operate(const FilterStep& step, double a, double valueScale, double lowPassScale,
+                      double highPassScale) noexcept {
+    switch (step.kind) {
+        case FilterKind::VALUE:
+            return a * valueScale;
+        case FilterKind::EMALP: {
+            const double s = *step.state;
+            *step.state = static_cast<float>(s + (a - s) / smoothingDivisor(step.p1, lowPassScale));
+            return *step.state;
+        }
+        case FilterKind::EMAHP: {
+            const double s = *step.state;
+            *step.state = static_cast<float>(s + (a - s) / smoothingDivisor(step.p1, highPassScale));
+            return a - static_cast<double>(*step.state);
+        }
+        case FilterKind::MUL:
+        case FilterKind::GAIN:
+            return a * step.p1;
+        case FilterKind::CROP: {
+            const double t = step.p2 < a ? step.p2 : a;
+            return step.p1 > t ? step.p1 : t;
+        }
         case FilterKind::ABS:
             return std::fabs(a);
         case FilterKind::SETVALUE:
-            return p1;
+            return step.p1;
         case FilterKind::ADD:
-            return a + p1;
+            return a + step.p1;
+        default:
+            return operateOther(step, a);
     }
+}
+
+}  // namespace
+
+FilterStep FilterSys::step() noexcept {
+    return FilterStep{kind, param3, param4, param1, param2, &filterState, noise.get()};
+}
+
+double runSteps(const FilterStep* first, const FilterStep* last, double a, double valueScale, double lowPassScale,
+                double highPassScale) noexcept {
+    for (const FilterStep* s = first; s != last; ++s) a = operate(*s, a, valueScale, lowPassScale, highPassScale);
     return a;
+}
+
+double FilterSys::apply(double a, double valueScale, double lowPassScale, double highPassScale) {
+    const FilterStep single = step();
+    return runSteps(&single, &single + 1, a, valueScale, lowPassScale, highPassScale);
 }
 
 }  // namespace rez

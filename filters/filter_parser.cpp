@@ -224,6 +224,7 @@ bool takeTrailingNumber(std::string_view& args, double& number) {
 std::shared_ptr<FilterSys> parseFilterString(std::string_view text) {
     std::shared_ptr<FilterSys> head = buildChain(text);
     if (!head) return FilterSys::createInvalid();
+    head->buildPlan();
     head->valid.store(true, std::memory_order_release);
     return head;
 }

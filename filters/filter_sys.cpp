@@ -1,6 +1,7 @@
 #include "filters/filter_sys.h"
 
 #include <utility>
+#include <vector>
 
 namespace rez {
 
@@ -57,7 +58,15 @@ std::shared_ptr<FilterSys> FilterSys::tailNode() const {
     return current;
 }
 
+void FilterSys::dropPlansAbove(const std::shared_ptr<FilterSys>& node) {
+    for (std::shared_ptr<FilterSys> n = node; n; n = n->prevNode()) n->plan_ = FilterPlan();
+}
+
 void FilterSys::link(const std::shared_ptr<FilterSys>& outer, const std::shared_ptr<FilterSys>& inner) {
+    // A plan describes the shape it was laid out from; a chain that changes
+    // shape goes back to the node walk.
+    if (outer->inPlan_) dropPlansAbove(outer);
+    if (inner->inPlan_) dropPlansAbove(inner);
     {
         std::lock_guard<std::mutex> lock(outer->linkMutex);
         outer->next = inner;
@@ -66,7 +75,18 @@ void FilterSys::link(const std::shared_ptr<FilterSys>& outer, const std::shared_
     inner->prev = outer;
 }
 
-double FilterSys::evaluate(double input, double valueScale, double lowPassScale, double highPassScale) {
+void FilterSys::buildPlan() {
+    std::vector<FilterStep> steps;
+    for (std::shared_ptr<FilterSys> node = self.lock(); node; node = node->nextNode()) {
+        steps.push_back(node->step());
+        node->inPlan_ = true;
+    }
+    // The walk runs from the innermost node outward.
+    std::vector<FilterStep> innermostFirst(steps.rbegin(), steps.rend());
+    plan_ = FilterPlan(std::move(innermostFirst));
+}
+
+double FilterSys::evaluateByNodes(double input, double valueScale, double lowPassScale, double highPassScale) {
     if (!valid.load(std::memory_order_acquire)) return 0.0;
     double a = input;
     std::shared_ptr<FilterSys> node = tailNode();

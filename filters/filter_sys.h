@@ -8,12 +8,19 @@
 // Threads: the links are read and written only under the node's own
 // linkMutex, one node at a time. filterState and the noise layer belong to
 // the single thread that evaluates the chain.
+//
+// A parsed head also carries the chain's plan (filter_plan.h), which the
+// evaluation walks instead of the links. The plan is laid out before the
+// chain is shared and never changes after that; linking nodes of a planned
+// chain anew (something only hand-built chains do) drops the plan, and such a
+// chain is walked node by node again.
 #include <atomic>
 #include <memory>
 #include <mutex>
 #include <string>
 
 #include "filters/filter_kind.h"
+#include "filters/filter_plan.h"
 #include "filters/noise_layer.h"
 
 namespace rez {
@@ -41,8 +48,22 @@ public:
     // Runs `input` through the chain from the innermost node outward and gives
     // the head's result; 0 for a chain whose head is not valid (no state
     // changes then). Called on the head only, from one thread at a time.
-    // Allocates nothing.
-    double evaluate(double input, double valueScale, double lowPassScale, double highPassScale);
+    // Allocates nothing. Follows the plan when the head has one, the links
+    // otherwise; both give the same numbers.
+    double evaluate(double input, double valueScale, double lowPassScale, double highPassScale) {
+        if (!valid.load(std::memory_order_acquire)) return 0.0;
+        if (!plan_.empty()) return plan_.run(input, valueScale, lowPassScale, highPassScale);
+        return evaluateByNodes(input, valueScale, lowPassScale, highPassScale);
+    }
+    // The same result, always by walking the links (the reference the plan
+    // is checked against).
+    double evaluateByNodes(double input, double valueScale, double lowPassScale, double highPassScale);
+
+    // Lays out the plan of the chain this node heads. Call once the chain is
+    // complete and before it is shared (the parser does).
+    void buildPlan();
+    bool hasPlan() const noexcept { return !plan_.empty(); }
+    const FilterPlan& plan() const noexcept { return plan_; }
 
     // Links `outer` -> `inner` (outer.next = inner, inner.prev = outer), each
     // side under its own node's mutex.
@@ -67,8 +88,15 @@ public:
     std::atomic<bool> valid{false};
 
 private:
+    // This node as a step of a plan.
+    FilterStep step() noexcept;
     // One node's operation on the running value.
     double apply(double a, double valueScale, double lowPassScale, double highPassScale);
+    // Drops the plan of every chain above `node` (up to its head).
+    static void dropPlansAbove(const std::shared_ptr<FilterSys>& node);
+
+    FilterPlan plan_;
+    bool inPlan_ = false;  // some head's plan points into this node
 };
 
 // Adds a node at the inner end of `chain` and gives the (unchanged) head; an
