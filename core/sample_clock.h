@@ -36,7 +36,7 @@ struct SampleClock {
     double ticksPerMs = 0.0;
     double ticksPerUs = 0.0;
 
-    double carry = 0.0;       // coarse pacing: microseconds ahead (+) or behind (-)
+    double carry = 0.0;       // coarse pacing: microseconds behind (+) or ahead (-) of 2 ms a pass
     double lastTickUs = 0.0;  // last measured tick time, microseconds
     std::atomic<int> precise{1};
     // Made by the first precise wait, so clocks that never pace cost nothing.

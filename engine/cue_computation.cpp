@@ -7,9 +7,11 @@ double GamesourceEngine::evaluateChannel(MotionProfile& profile, const ChannelBi
     const auto c = static_cast<std::size_t>(binding.channel);
     if (profile.enableFlags[c].load(std::memory_order_relaxed) == 0) return 0.0;
     double x = sources.record.slots[binding.slot];
-    std::shared_ptr<FilterSys> head = profile.filterSlots[c].load();
+    // The tick reaches its chain without the slot's lock; the chain stays
+    // alive until the tick's next look at this slot.
+    FilterSys& head = profile.filterSlots[c].tickHead();
     if (binding.limit == 1) {
-        if (!head->valid.load()) return 0.0 * weight;
+        if (!head.valid.load()) return 0.0 * weight;
         const double minimum = inputLimits[c].minimum.load(std::memory_order_relaxed);
         const double maximum = inputLimits[c].maximum.load(std::memory_order_relaxed);
         if (minimum > x)
@@ -17,7 +19,7 @@ double GamesourceEngine::evaluateChannel(MotionProfile& profile, const ChannelBi
         else if (maximum < x)
             x = maximum;
     }
-    return head->evaluate(x, 1.0, 1.0, 1.0) * weight;
+    return head.evaluate(x, 1.0, 1.0, 1.0) * weight;
 }
 
 void GamesourceEngine::computeCues() {
