@@ -3,7 +3,7 @@
 //            reference counts per node), as every evaluation once did;
 //   slot   - FilterSlot::evaluate: the slot's lock and a reference per
 //            channel, then the chain's plan;
-//   tick   - FilterSlot::evaluateOnTick, the way the tick reaches its chains:
+//   tick   - FilterSlot::tickHead, the way the tick reaches its chains:
 //            one atomic load per channel, then the plan;
 //   plan   - the chains' plans called directly, without slot or head;
 //   floor  - the same arithmetic on one flat array written out here, with no
@@ -118,7 +118,7 @@ double runTick(Path path, Chains& chains, Floor& floor, const double* in, double
         switch (path) {
             case Path::nodes: v = chains.heads[i]->evaluateByNodes(in[c], 1.0, 1.0, 1.0); break;
             case Path::slot: v = chains.slots[i].evaluate(in[c]); break;
-            case Path::tick: v = chains.slots[i].evaluateOnTick(in[c]); break;
+            case Path::tick: v = chains.slots[i].tickHead().evaluate(in[c], 1.0, 1.0, 1.0); break;
             case Path::floor: break;
             case Path::plan: v = chains.heads[i]->plan().run(in[c], 1.0, 1.0, 1.0); break;
         }

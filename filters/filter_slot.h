@@ -46,8 +46,6 @@ public:
         if (version_.load(std::memory_order_acquire) != tickVersion_) refreshTickHead();
         return *tickHead_;
     }
-    // Evaluates tickHead() with all scale factors 1.
-    double evaluateOnTick(double input) noexcept { return tickHead().evaluate(input, 1.0, 1.0, 1.0); }
 
 private:
     void refreshTickHead() noexcept;

@@ -87,18 +87,5 @@ TEST(TickPacing, PreciseWaitSleepsMostOfThePass) {
     EXPECT_LT(cpuUsPerPass, 500.0);
 }
 
-TEST(TickPacing, PreciseWaitLearnsFromItsWakeUps) {
-    SampleClock clock;
-    clock.restart();
-    for (int i = 0; i < 50; ++i) waitPrecise(clock);
-    if (!clock.preciseWait->timer.available()) GTEST_SKIP() << "no high-resolution timer on this system";
-    // Passes on a timer that needs a large margin keep to the millisecond
-    // sleep and teach nothing; the first always tries the timer.
-    EXPECT_GE(clock.preciseWait->margin.samples(), 1);
-    EXPECT_LE(clock.preciseWait->margin.samples(), 50);
-    EXPECT_GE(clock.preciseWait->margin.marginUs(), WakeMargin::kMinimumUs);
-    EXPECT_LE(clock.preciseWait->margin.marginUs(), WakeMargin::kMaximumUs);
-}
-
 }  // namespace
 }  // namespace rez

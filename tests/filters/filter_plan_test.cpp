@@ -147,14 +147,14 @@ TEST(FilterPlan, ARelinkedChainIsWalkedAsItNowIs) {
 TEST(FilterPlan, TickHeadFollowsInstallsAndKeepsItsChainUntilItMovesOn) {
     FilterSlot slot(parseFilterString("GAIN(VALUE;3)"));
     FilterSys& first = slot.tickHead();
-    EXPECT_EQ(slot.evaluateOnTick(2.0), 6.0);
+    EXPECT_EQ(slot.tickHead().evaluate(2.0, 1.0, 1.0, 1.0), 6.0);
     std::weak_ptr<FilterSys> old = slot.load();
     slot.store(parseFilterString("ADD(VALUE;1)"));
     // The host has let go; the tick's chain is still whole for its evaluation.
     ASSERT_FALSE(old.expired());
     EXPECT_EQ(first.evaluate(2.0, 1, 1, 1), 6.0);
     // The next tick picks up the new chain and lets go of the old one.
-    EXPECT_EQ(slot.evaluateOnTick(2.0), 3.0);
+    EXPECT_EQ(slot.tickHead().evaluate(2.0, 1.0, 1.0, 1.0), 3.0);
     EXPECT_TRUE(old.expired());
     EXPECT_EQ(&slot.tickHead(), slot.load().get());
 }
@@ -168,7 +168,7 @@ TEST(FilterPlan, TickEvaluationWhileTheHostKeepsInstalling) {
     std::atomic<long> strange{0};
     std::thread tick([&] {
         while (!done.load(std::memory_order_acquire)) {
-            const double v = slot.evaluateOnTick(1.0);
+            const double v = slot.tickHead().evaluate(1.0, 1.0, 1.0, 1.0);
             if (!(v >= 0.0 && v <= 64.0)) strange.fetch_add(1);
             evaluations.fetch_add(1, std::memory_order_relaxed);
         }
@@ -184,7 +184,7 @@ TEST(FilterPlan, TickEvaluationWhileTheHostKeepsInstalling) {
     done.store(true, std::memory_order_release);
     tick.join();
     EXPECT_EQ(strange.load(), 0);
-    EXPECT_EQ(slot.evaluateOnTick(1.0), 56.0) << "the last install, i = 2999";
+    EXPECT_EQ(slot.tickHead().evaluate(1.0, 1.0, 1.0, 1.0), 56.0) << "the last install, i = 2999";
 }
 
 }  // namespace
