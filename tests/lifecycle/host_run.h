@@ -31,9 +31,14 @@ inline std::string lifecycleHostPath() {
 }
 
 // A clean run ends within a second or two; the limit only catches a hang.
+// Wine now and then refuses to create a process (error 1359); what is judged
+// is how the host ends, so a host that never started is started again.
 inline platform::ProgramEnd runLifecycleHost(std::vector<std::string> args) {
     args.insert(args.begin(), shippedLibraryPath());
-    return platform::runProgram(lifecycleHostPath(), args, 30000);
+    platform::ProgramEnd end;
+    for (int attempt = 0; attempt < 3 && !end.started; ++attempt)
+        end = platform::runProgram(lifecycleHostPath(), args, 30000);
+    return end;
 }
 
 inline std::string describe(const std::vector<std::string>& args, const platform::ProgramEnd& end) {
