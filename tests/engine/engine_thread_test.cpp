@@ -118,8 +118,9 @@ TEST_F(EngineTest, SearchesConnectsAndTicksOnlyWhenReady) {
     EXPECT_EQ(engine->sources.presentGame(), -1);
 
     reader->present = true;
-    ASSERT_TRUE(eventually([&] { return engine->gameConnected.load(); }));
-    EXPECT_FALSE(engine->outputsSuppressed.load());
+    // The thread marks the game connected just before it lifts the
+    // suppression, so wait for both.
+    ASSERT_TRUE(eventually([&] { return engine->gameConnected.load() && !engine->outputsSuppressed.load(); }));
     platform::sleepMs(100);
     EXPECT_EQ(reader->reads.load(), 0) << "connected but not ready: nothing is read";
 
