@@ -35,6 +35,12 @@ namespace {
 constexpr double kPassUs = 2000.0;
 constexpr double kTrustedMarginUs = 500.0;
 constexpr int kProbeEvery = 16;
+// A wake-up that already missed the end of the pass means the thread is not
+// being run when it asks (another program keeps the core busy, a virtual
+// machine's processor was parked). Such wake-ups come in runs, so for the
+// next tenth of a second the pass spins its last millisecond as the millisecond sleep
+// does, where a late wake-up costs nothing.
+constexpr int kCautiousPasses = 50;
 
 void spinToEndOfPass(SampleClock& clock, double e) {
     while (e <= kPassUs) e = clock.elapsedUs();
@@ -64,6 +70,11 @@ void waitPrecise(SampleClock& clock) {
     // then than the millisecond sleep does; the pass then keeps to that
     // sleep. Every sixteenth pass still tries the timer, so that the margin
     // comes down again once the timer does better.
+    if (learnt && wait.cautiousPassesLeft > 0) {
+        --wait.cautiousPassesLeft;
+        waitPreciseMillisecondSleep(clock);
+        return;
+    }
     if (learnt && wait.margin.samples() > 0 && marginUs > kTrustedMarginUs && ++wait.passesSinceProbe < kProbeEvery) {
         waitPreciseMillisecondSleep(clock);
         return;
@@ -78,6 +89,7 @@ void waitPrecise(SampleClock& clock) {
         wait.margin.record(static_cast<double>(woke - deadline) / clock.ticksPerUs);
         e = static_cast<double>(woke - clock.start) / clock.ticksPerUs;
         wait.lastWakeUs = e;
+        if (e > kPassUs) wait.cautiousPassesLeft = kCautiousPasses;
     }
     spinToEndOfPass(clock, e);
 }

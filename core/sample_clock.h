@@ -21,6 +21,7 @@ struct PreciseWait {
     double fixedMarginUs = 0.0;
     double lastWakeUs = 0.0;  // when the last timer sleep ended, microseconds into the pass
     int passesSinceProbe = 0; // passes on the millisecond sleep since the timer was last tried
+    int cautiousPassesLeft = 0; // passes still kept on the millisecond sleep after a late wake-up
 };
 
 struct SampleClock {
