@@ -6,7 +6,7 @@
 #include <cstring>
 #include <memory>
 
-#include "sources/iracing_reader.h"
+#include "sources/shm/iracing_reader.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     // An exact-size heap copy, so one byte past the end is a reported overflow.

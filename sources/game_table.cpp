@@ -3,7 +3,7 @@
 #include <functional>
 
 #include "sources/detection_tests.h"
-#include "sources/shared_memory_readers.h"
+#include "sources/shm/shared_memory_readers.h"
 
 namespace rez {
 

@@ -11,7 +11,7 @@
 
 #include "core/bytes.h"
 #include "sources/game_table.h"
-#include "sources/iracing_reader.h"
+#include "sources/shm/iracing_reader.h"
 #include "tests/shm_sources/shm_test_util.h"
 #include "tests/support/child_game.h"
 #include "tests/support/game_writers.h"

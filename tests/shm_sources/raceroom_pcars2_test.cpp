@@ -5,8 +5,8 @@
 #include <string>
 
 #include "sources/game_table.h"
-#include "sources/pcars2_reader.h"
-#include "sources/raceroom_reader.h"
+#include "sources/shm/pcars2_reader.h"
+#include "sources/shm/raceroom_reader.h"
 #include "tests/shm_sources/shm_test_util.h"
 #include "tests/support/child_game.h"
 #include "tests/support/game_writers.h"

@@ -8,7 +8,7 @@
 #include <string>
 
 #include "sources/game_table.h"
-#include "sources/rfactor2_reader.h"
+#include "sources/shm/rfactor2_reader.h"
 #include "tests/shm_sources/shm_test_util.h"
 #include "tests/support/child_game.h"
 #include "tests/support/game_writers.h"

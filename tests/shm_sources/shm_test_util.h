@@ -11,7 +11,7 @@
 #include "platform/shared_memory.h"
 #include "sources/game_data_record.h"
 #include "sources/game_reader.h"
-#include "sources/shared_memory_readers.h"
+#include "sources/shm/shared_memory_readers.h"
 
 namespace rez::test {
 

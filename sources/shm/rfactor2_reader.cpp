@@ -1,4 +1,4 @@
-#include "sources/rfactor2_reader.h"
+#include "sources/shm/rfactor2_reader.h"
 
 #include <algorithm>
 #include <cmath>
@@ -6,7 +6,7 @@
 
 #include "core/console.h"
 #include "sources/detection_tests.h"
-#include "sources/shared_memory_readers.h"
+#include "sources/shm/shared_memory_readers.h"
 
 namespace rez {
 

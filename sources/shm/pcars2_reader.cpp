@@ -1,8 +1,8 @@
-#include "sources/pcars2_reader.h"
+#include "sources/shm/pcars2_reader.h"
 
 #include "core/console.h"
 #include "sources/detection_tests.h"
-#include "sources/shared_memory_readers.h"
+#include "sources/shm/shared_memory_readers.h"
 
 namespace rez {
 

@@ -3,7 +3,7 @@
 // tick while the game state says the player is driving.
 #include <cstdint>
 
-#include "sources/shared_memory_readers.h"
+#include "sources/shm/shared_memory_readers.h"
 
 namespace rez {
 

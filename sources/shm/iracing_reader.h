@@ -10,7 +10,7 @@
 #include "platform/named_event.h"
 #include "platform/shared_memory.h"
 #include "sources/game_reader.h"
-#include "sources/shared_memory_readers.h"
+#include "sources/shm/shared_memory_readers.h"
 
 namespace rez {
 

@@ -1,4 +1,4 @@
-#include "sources/iracing_reader.h"
+#include "sources/shm/iracing_reader.h"
 
 #include <algorithm>
 #include <cstring>
@@ -6,7 +6,7 @@
 #include <optional>
 
 #include "sources/detection_tests.h"
-#include "sources/shared_memory_readers.h"
+#include "sources/shm/shared_memory_readers.h"
 
 namespace rez {
 

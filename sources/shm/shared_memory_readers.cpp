@@ -1,14 +1,14 @@
-#include "sources/shared_memory_readers.h"
+#include "sources/shm/shared_memory_readers.h"
 
 #include "core/console.h"
 #include "core/relaxed.h"
-#include "sources/assetto_corsa_reader.h"
+#include "sources/shm/assetto_corsa_reader.h"
 #include "sources/game_table.h"
-#include "sources/iracing_reader.h"
-#include "sources/pcars2_reader.h"
-#include "sources/raceroom_reader.h"
-#include "sources/rfactor2_reader.h"
-#include "sources/truck_sim_reader.h"
+#include "sources/shm/iracing_reader.h"
+#include "sources/shm/pcars2_reader.h"
+#include "sources/shm/raceroom_reader.h"
+#include "sources/shm/rfactor2_reader.h"
+#include "sources/shm/truck_sim_reader.h"
 
 namespace rez {
 

@@ -3,7 +3,7 @@
 // driving (not paused, not in menus, not in a replay).
 #include <cstddef>
 
-#include "sources/shared_memory_readers.h"
+#include "sources/shm/shared_memory_readers.h"
 
 namespace rez {
 

@@ -1,7 +1,7 @@
-#include "sources/assetto_corsa_reader.h"
+#include "sources/shm/assetto_corsa_reader.h"
 
 #include "sources/detection_tests.h"
-#include "sources/shared_memory_readers.h"
+#include "sources/shm/shared_memory_readers.h"
 
 namespace rez {
 

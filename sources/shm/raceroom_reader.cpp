@@ -1,10 +1,10 @@
-#include "sources/raceroom_reader.h"
+#include "sources/shm/raceroom_reader.h"
 
 #include <cstdint>
 
 #include "core/console.h"
 #include "sources/detection_tests.h"
-#include "sources/shared_memory_readers.h"
+#include "sources/shm/shared_memory_readers.h"
 
 namespace rez {
 

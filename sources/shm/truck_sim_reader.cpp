@@ -1,9 +1,9 @@
-#include "sources/truck_sim_reader.h"
+#include "sources/shm/truck_sim_reader.h"
 
 #include <algorithm>
 
 #include "sources/detection_tests.h"
-#include "sources/shared_memory_readers.h"
+#include "sources/shm/shared_memory_readers.h"
 
 namespace rez {
 
