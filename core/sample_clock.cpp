@@ -38,9 +38,9 @@ constexpr int kProbeEvery = 16;
 // A wake-up that already missed the end of the pass means the thread is not
 // being run when it asks (another program keeps the core busy, a virtual
 // machine's processor was parked). Such wake-ups come in runs, so for the
-// next tenth of a second the pass spins its last millisecond as the millisecond sleep
+// next 50 ms the pass spins its last millisecond as the millisecond sleep
 // does, where a late wake-up costs nothing.
-constexpr int kCautiousPasses = 50;
+constexpr int kCautiousPasses = 25;
 
 void spinToEndOfPass(SampleClock& clock, double e) {
     while (e <= kPassUs) e = clock.elapsedUs();
