@@ -47,6 +47,13 @@ public:
     std::uint32_t BytesWaiting();             // bytes in the input queue; clears the error state too
     void Purge(bool input, bool output);
 
+    // The rest of the port's set-up, for openControllerPort; these throw too.
+    std::uint32_t ModemStatus();
+    void ClearErrors(platform::SerialQueueStatus* status);  // status may be null
+    platform::SerialTimeouts GetTimeouts();
+    void SetTimeouts(const platform::SerialTimeouts& timeouts);
+    void SetQueueSizes(std::uint32_t input, std::uint32_t output);
+
 protected:
     mutable std::mutex lock_;
     platform::SerialHandle m_hComm = platform::invalidSerialHandle;
@@ -68,10 +75,16 @@ public:
 // The controller port, one per process; whether a controller answered on it
 // is linkFlags().portConnected.
 CSerialPort& controllerPort() noexcept;
+// Opens and sets up the controller port; prints the failure and returns false.
 bool openControllerPort(int port);
+// The queue status read by the last successful openControllerPort.
+platform::SerialQueueStatus controllerQueueStatus();
 bool closeControllerPort();  // clears portConnected and closes the port; always true
 // Whether a present COM device whose friendly name holds portName ("COM7")
 // carries one of the USB adapters a controller is built with.
 bool checkUsbId(const std::string& portName);
+// Whether a hardware-id list names one of those adapters: some id holds one
+// of the vendor/product fragments, compared byte for byte (upper case).
+bool acceptedUsbId(const std::vector<std::string>& hardwareIds);
 
 }  // namespace rez

@@ -198,6 +198,8 @@ bool serialHasDefaultConfig(const std::string& deviceName) {
         SetLastError(ERROR_INVALID_PARAMETER);
         return false;
     }
+    // The 52-byte record without provider data; the size goes in and comes back.
+    static_assert(sizeof(COMMCONFIG) == 52);
     COMMCONFIG config{};
     DWORD size = sizeof config;
     return GetDefaultCommConfigW(widen(deviceName).c_str(), &config, &size) != FALSE;
