@@ -146,12 +146,14 @@ TEST(ControllerPort, MissingPortPrintsTheOpenFailure) {
     test::FakeComFolder folder;  // an empty one on Linux
     testing::internal::CaptureStdout();
     const bool opened = openControllerPort(97);
+    const std::uint32_t lastError = platform::serialLastError();
     const std::string printed = testing::internal::GetCapturedStdout();
     EXPECT_FALSE(opened);
     std::smatch code;
     ASSERT_TRUE(std::regex_match(printed, code, std::regex("Serialexception when open port\\. , Error:([0-9]+)\n")))
         << printed;
-    EXPECT_NE(code[1], "0") << "the cause of the failure was lost";
+    EXPECT_NE(code[1].str(), "0") << "the cause of the failure was lost";
+    EXPECT_EQ(code[1].str(), std::to_string(lastError)) << "the caller sees the same cause";
 }
 
 TEST(ControllerPort, OpenClosesTheHandleAlreadyOpen) {
