@@ -87,17 +87,22 @@ echo "wine-serial-test: $near -> ${device[$near]}, $far -> ${device[$far]}"
 cd "$windows_build"
 status=0
 # Wine cannot put 250000 baud on a pseudo-terminal (it reads back as 38400),
-# so the rate the controller port asks for is taken from Wine's own trace.
+# so the rate the controller port asks for is taken from Wine's own trace:
+# the last rate request of the test (the far end's comes before it) must be
+# followed by Wine's warning about a non-standard 250000.
 echo "wine-serial-test: openControllerPort asks for 250000 baud"
 set +e
-trace="$(REZ_TEST_SERIAL_PAIR="$near,$far" WINEDEBUG=warn+comm "$wine" "$windows_build/test_controller.exe" \
+trace="$(REZ_TEST_SERIAL_PAIR="$near,$far" WINEDEBUG=+comm "$wine" "$windows_build/test_controller.exe" \
     --gtest_filter=ControllerPort.OpensTheLineForTheController 2>&1)"
 result=$?
 set -e
-if (( result != 0 )) || ! grep -q "non-standard baud rate 250000\." <<<"$trace" \
-    || ! grep -q "^\[  PASSED  \] 1 test" <<<"$trace"; then
-    echo "$trace" | grep -v "^[0-9a-f]*:warn:comm:get_hand_flow" >&2
-    echo "wine-serial-test: the controller port did not ask for 250000 baud" >&2
+last_rate="$(grep -E "IOCTL_SERIAL_SET_BAUD_RATE|non-standard baud rate" <<<"$trace" | tail -n 2 | sed 's/^[0-9a-f]*://')"
+if (( result != 0 )) || ! grep -q "^\[  PASSED  \] 1 test" <<<"$trace" \
+    || [[ "$(head -n 1 <<<"$last_rate")" != *IOCTL_SERIAL_SET_BAUD_RATE* ]] \
+    || [[ "$(tail -n 1 <<<"$last_rate")" != *"non-standard baud rate 250000."* ]]; then
+    grep -vE ":trace:|get_hand_flow" <<<"$trace" >&2
+    echo "wine-serial-test: the controller port did not ask for 250000 baud; last requests:" >&2
+    echo "$last_rate" >&2
     status=1
 fi
 
