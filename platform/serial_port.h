@@ -91,8 +91,8 @@ int serialWrite(SerialHandle handle, const void* data, int length);
 bool serialPurge(SerialHandle handle, bool input, bool output);
 // Clears the error state; fills *status when it is not null.
 bool serialClearErrors(SerialHandle handle, SerialQueueStatus* status);
-// Modem-status bits. On Linux a device without modem lines (a pseudo-
-// terminal) reports none rather than failing.
+// Modem-status bits. A device without modem lines (a pseudo-terminal, also
+// as Wine shows one: "not supported") reports none rather than failing.
 bool serialModemStatus(SerialHandle handle, std::uint32_t& lines);
 // Driver queue sizes (SetupComm); Linux has fixed tty buffers and accepts any.
 bool serialSetQueueSizes(SerialHandle handle, std::uint32_t input, std::uint32_t output);
@@ -103,9 +103,11 @@ bool serialHasDefaultConfig(const std::string& deviceName);
 // Whether the name is a DOS device name (QueryDosDevice with a 256-character
 // target; on Linux: a link of that name whose target exists).
 bool dosDeviceExists(const std::string& name);
-// All DOS device names in the system's order. On Linux: the names in the
-// link folder whose targets exist, upper-cased as Windows shows them; a
-// missing folder gives an empty list.
+// All DOS device names in the system's order (Windows: QueryDosDevice's own,
+// its buffer growing from 4096 characters while the system says it is too
+// small). On Linux: the names in the link folder whose targets exist,
+// upper-cased as Windows shows them, COM3 before COM12; a missing folder
+// gives an empty list.
 bool listDosDevices(std::vector<std::string>& names);
 
 // The thread's last error code, and a way to put one back.

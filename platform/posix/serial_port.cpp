@@ -20,6 +20,8 @@
 #include <mutex>
 #include <new>
 
+#include "platform/posix/name_order.h"
+
 namespace rez::platform {
 
 namespace {
@@ -426,6 +428,7 @@ bool listDosDevices(std::vector<std::string>& names) {
         names.push_back(std::move(name));
     }
     ::closedir(dir);
+    std::sort(names.begin(), names.end(), naturalLess);
     return true;
 }
 
