@@ -5,7 +5,7 @@
 // Linux: a pseudo-terminal made in this process, reachable as "COMn" through
 // a temporary folder of comN links that REZ_COM_DIR points at.
 // Windows (run under Wine): two COM ports joined by the null_modem helper on
-// the Linux side and named in REZ_TEST_SERIAL_PAIR ("COM41,COM42"), which
+// the Linux side and named in REZ_TEST_SERIAL_PAIR ("COM8,COM9"), which
 // scripts/wine-serial-test.sh sets up. Without it open() fails with a reason
 // and the tests that need a line skip.
 #include <cstdint>
