@@ -101,7 +101,7 @@ TEST_F(ErrorLogTest, LinesCarryTagTimeAndMessageAndLaterLogsAppend) {
 // each writer's lines in the order it wrote them.
 TEST_F(ErrorLogTest, WritersSharingTheFileInterleaveWholeLines) {
     constexpr int kThreads = 4;
-    constexpr int kLines = 400;
+    constexpr int kLines = 1000;
     const std::string padding(150, 'x');
     {
         ErrorLog a("a");
