@@ -94,7 +94,10 @@ bool EmulatedController::openLine(std::string& whyNot) {
         portName_ = line->portName();
         pending_.clear();
     }
-    line_ = std::move(line);
+    {
+        std::lock_guard<std::mutex> lock(lineMutex_);
+        line_ = std::move(line);
+    }
     listening_ = true;
     listener_ = std::thread([this] { listen(); });
     return true;
@@ -106,7 +109,7 @@ std::string EmulatedController::portName() const {
 }
 
 bool EmulatedController::send(const std::vector<std::uint8_t>& bytes) {
-    std::lock_guard<std::mutex> lock(mutex_);
+    std::lock_guard<std::mutex> lock(lineMutex_);
     return line_ && line_->write(bytes);
 }
 
@@ -117,7 +120,7 @@ void EmulatedController::stopListening() {
 
 void EmulatedController::vanish() {
     stopListening();
-    std::lock_guard<std::mutex> lock(mutex_);
+    std::lock_guard<std::mutex> lock(lineMutex_);
     line_.reset();  // closes the far end and removes the port's name
 }
 
@@ -173,8 +176,10 @@ void EmulatedController::take(const std::uint8_t* bytes, int count, std::int64_t
             at += length;
         }
         pending_.erase(pending_.begin(), pending_.begin() + static_cast<std::ptrdiff_t>(at));
-        if (!reply.empty() && line_) line_->write(reply);
     }
+    // Written outside the lock on the frames: a write that waits for room on
+    // the line must not hold up anyone asking for counts.
+    if (!reply.empty()) send(reply);
 }
 
 EmulatedController::Counts EmulatedController::counts() const {

@@ -104,6 +104,7 @@ private:
     void take(const std::uint8_t* bytes, int count, std::int64_t arrival);
     void stopListening();
 
+    std::mutex lineMutex_;  // writes to the line, and the line's replacement
     std::unique_ptr<PtyPair> line_;
     std::unique_ptr<FakeSysfs> sysfs_;
     bool usbIdentity_ = false;
