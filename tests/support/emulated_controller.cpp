@@ -170,6 +170,21 @@ void EmulatedController::take(const std::uint8_t* bytes, int count, std::int64_t
                     ++counts_.identityRequests;
                     const auto answer = identityReply(identity_.load());
                     reply.insert(reply.end(), answer.begin(), answer.end());
+                } else if (lead == 0xF9 && frame[2] == 0x02) {
+                    ++counts_.versionRequests;
+                    if (const int version = version_.load(); version > 0) {
+                        const auto minor = static_cast<std::uint8_t>(version % 100);
+                        const auto major = static_cast<std::uint8_t>(version / 100);
+                        auto answer = makeFrame(0xF9, 8, Trailer::Checksum);
+                        answer[2] = 0x02;
+                        answer[3] = 0x00;
+                        answer[4] = minor;
+                        answer[5] = major;
+                        const std::uint16_t crc = crc16(answer.data(), 6);
+                        answer[6] = static_cast<std::uint8_t>(crc & 0xFF);
+                        answer[7] = static_cast<std::uint8_t>(crc >> 8);
+                        reply.insert(reply.end(), answer.begin(), answer.end());
+                    }
                 }
             }
             frames_.push_back(Frame{std::vector<std::uint8_t>(frame, frame + length), trailer, arrival});

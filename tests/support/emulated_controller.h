@@ -56,6 +56,7 @@ public:
         std::uint64_t skippedBytes = 0;  // bytes that began no frame
         std::uint64_t gaps = 0;          // pauses between two frames longer than the gap limit
         std::uint64_t identityRequests = 0;
+        std::uint64_t versionRequests = 0;
     };
 
     EmulatedController();
@@ -71,6 +72,9 @@ public:
     bool hasUsbIdentity() const { return usbIdentity_; }
 
     void setIdentity(Identity identity) { identity_ = identity; }
+    // The version it reports to a command 2 request (F9 F9 02 ..), as
+    // major * 100 + minor; 0 leaves such requests unanswered (the default).
+    void setVersion(int version) { version_ = version; }
     // A pause between two frames longer than this counts as a gap (default 4 ms, two passes).
     void setGapLimitMs(double ms) { gapLimitMs_ = ms; }
 
@@ -110,6 +114,7 @@ private:
     bool usbIdentity_ = false;
     std::atomic<Identity> identity_{Identity::Value1Marker};
     std::atomic<double> gapLimitMs_{4.0};
+    std::atomic<int> version_{0};
 
     std::thread listener_;
     std::atomic<bool> listening_{false};
