@@ -215,8 +215,13 @@ bool openControllerPort(int port) {
         state.port.SetTimeouts(timeouts);
         state.port.SetQueueSizes(controllerQueueBytes, controllerQueueBytes);
         return true;
-    } catch (const CSerialException&) {
+    } catch (const CSerialException& e) {
+        // Throwing and printing can both reset the thread's last error (the
+        // unwinder's thread-local look-ups do under mingw); the cause is put
+        // back for this message and again for the caller, which reports it too.
+        platform::setSerialLastError(e.m_dwError);
         consolePrint("Serialexception when open port. , Error:%u\n", platform::serialLastError());
+        platform::setSerialLastError(e.m_dwError);
         return false;
     }
 }

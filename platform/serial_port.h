@@ -91,8 +91,8 @@ int serialWrite(SerialHandle handle, const void* data, int length);
 bool serialPurge(SerialHandle handle, bool input, bool output);
 // Clears the error state; fills *status when it is not null.
 bool serialClearErrors(SerialHandle handle, SerialQueueStatus* status);
-// Modem-status bits. On Linux a device without modem lines (a pseudo-
-// terminal) reports none rather than failing.
+// Modem-status bits. A device without modem lines (a pseudo-terminal, also
+// as Wine shows one: "not supported") reports none rather than failing.
 bool serialModemStatus(SerialHandle handle, std::uint32_t& lines);
 // Driver queue sizes (SetupComm); Linux has fixed tty buffers and accepts any.
 bool serialSetQueueSizes(SerialHandle handle, std::uint32_t input, std::uint32_t output);

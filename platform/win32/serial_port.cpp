@@ -183,7 +183,12 @@ bool serialClearErrors(SerialHandle handle, SerialQueueStatus* status) {
 bool serialModemStatus(SerialHandle handle, std::uint32_t& lines) {
     if (!validHandle(handle)) return false;
     DWORD bits = 0;
-    if (!GetCommModemStatus(handleOf(handle), &bits)) return false;
+    if (!GetCommModemStatus(handleOf(handle), &bits)) {
+        // A line without modem signals (Wine's view of a pseudo-terminal)
+        // has none to report; that is not a broken port.
+        if (GetLastError() != ERROR_NOT_SUPPORTED) return false;
+        bits = 0;
+    }
     lines = bits;
     return true;
 }
