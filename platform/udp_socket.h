@@ -21,6 +21,8 @@ namespace rez::platform {
 extern const int socketErrorNotStarted;
 // A datagram did not fit the receive buffer (WSAEMSGSIZE / EMSGSIZE).
 extern const int socketErrorTooLong;
+// The port is held by another socket (WSAEADDRINUSE / EADDRINUSE).
+extern const int socketErrorAddressInUse;
 
 // Network start-up (WSAStartup 2.2) and clean-up, counted: each successful
 // netStartup needs one netCleanup. netStartup returns 0 or the system's error
@@ -47,10 +49,15 @@ public:
     bool bindAddress(const std::string& address, std::uint16_t port);
     // 1 readable, 0 timed out, -1 error.
     int waitReadable(int timeoutMs);
+    // The same with a wait in microseconds (0 polls without waiting).
+    int waitReadableMicroseconds(int timeoutUs);
     // Bytes received, or -1. A datagram longer than `length` is consumed and
     // gives -1 with socketErrorTooLong. The sender's address goes to *sender
     // as "a.b.c.d:port" when sender is not null.
     int receiveFrom(void* buffer, int length, std::string* sender);
+    // The same, with the sender's IPv4 address and port in host byte order
+    // (left unchanged when the receive fails).
+    int receiveFrom(void* buffer, int length, std::uint32_t& senderAddress, std::uint16_t& senderPort);
     // Sends one datagram to host:port (IPv4 dotted text); bytes sent or -1.
     int sendTo(const void* data, int length, const std::string& host, std::uint16_t port);
     // Closes the socket; false when the system reports a failure.

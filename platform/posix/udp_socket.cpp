@@ -4,6 +4,7 @@
 #include <fcntl.h>
 #include <netinet/in.h>
 #include <poll.h>
+#include <signal.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
@@ -15,6 +16,7 @@ namespace rez::platform {
 // Winsock's number: Linux has no error for a network that was never started.
 const int socketErrorNotStarted = 10093;
 const int socketErrorTooLong = EMSGSIZE;
+const int socketErrorAddressInUse = EADDRINUSE;
 
 namespace {
 
@@ -85,24 +87,51 @@ int UdpSocket::waitReadable(int timeoutMs) {
     return n > 0 ? 1 : 0;
 }
 
-int UdpSocket::receiveFrom(void* buffer, int length, std::string* sender) {
-    sockaddr_in from{};
+int UdpSocket::waitReadableMicroseconds(int timeoutUs) {
+    pollfd pfd{socket_, POLLIN, 0};
+    const timespec timeout{timeoutUs / 1000000, (timeoutUs % 1000000) * 1000L};
+    int n = ::ppoll(&pfd, 1, &timeout, nullptr);
+    if (n < 0) return -1;
+    return n > 0 ? 1 : 0;
+}
+
+namespace {
+
+int receiveDatagram(int socket, void* buffer, int length, sockaddr_in& from) {
     socklen_t fromLength = sizeof from;
     // MSG_TRUNC makes the call return the datagram's full length, so a cut
     // one is told apart and refused as Windows refuses it.
-    ssize_t n = ::recvfrom(socket_, buffer, static_cast<size_t>(length), MSG_TRUNC, reinterpret_cast<sockaddr*>(&from),
+    ssize_t n = ::recvfrom(socket, buffer, static_cast<size_t>(length), MSG_TRUNC, reinterpret_cast<sockaddr*>(&from),
                            &fromLength);
     if (n < 0) return -1;
     if (n > length) {
         errno = socketErrorTooLong;
         return -1;
     }
+    return static_cast<int>(n);
+}
+
+}  // namespace
+
+int UdpSocket::receiveFrom(void* buffer, int length, std::uint32_t& senderAddress, std::uint16_t& senderPort) {
+    sockaddr_in from{};
+    int n = receiveDatagram(socket_, buffer, length, from);
+    if (n < 0) return -1;
+    senderAddress = ntohl(from.sin_addr.s_addr);
+    senderPort = ntohs(from.sin_port);
+    return n;
+}
+
+int UdpSocket::receiveFrom(void* buffer, int length, std::string* sender) {
+    sockaddr_in from{};
+    int n = receiveDatagram(socket_, buffer, length, from);
+    if (n < 0) return -1;
     if (sender != nullptr) {
         char text[INET_ADDRSTRLEN] = {};
         inet_ntop(AF_INET, &from.sin_addr, text, sizeof text);
         *sender = std::string(text) + ":" + std::to_string(ntohs(from.sin_port));
     }
-    return static_cast<int>(n);
+    return n;
 }
 
 int UdpSocket::sendTo(const void* data, int length, const std::string& host, std::uint16_t port) {

@@ -7,6 +7,7 @@ namespace rez::platform {
 
 const int socketErrorNotStarted = WSANOTINITIALISED;
 const int socketErrorTooLong = WSAEMSGSIZE;
+const int socketErrorAddressInUse = WSAEADDRINUSE;
 
 namespace {
 
@@ -74,6 +75,26 @@ int UdpSocket::waitReadable(int timeoutMs) {
     int n = ::select(0, &readable, nullptr, nullptr, &timeout);
     if (n == SOCKET_ERROR) return -1;
     return n > 0 ? 1 : 0;
+}
+
+int UdpSocket::waitReadableMicroseconds(int timeoutUs) {
+    fd_set readable;
+    FD_ZERO(&readable);
+    FD_SET(sock(socket_), &readable);
+    timeval timeout{timeoutUs / 1000000, timeoutUs % 1000000};
+    int n = ::select(0, &readable, nullptr, nullptr, &timeout);
+    if (n == SOCKET_ERROR) return -1;
+    return n > 0 ? 1 : 0;
+}
+
+int UdpSocket::receiveFrom(void* buffer, int length, std::uint32_t& senderAddress, std::uint16_t& senderPort) {
+    sockaddr_in from{};
+    int fromLength = sizeof from;
+    int n = ::recvfrom(sock(socket_), static_cast<char*>(buffer), length, 0, reinterpret_cast<sockaddr*>(&from), &fromLength);
+    if (n == SOCKET_ERROR) return -1;
+    senderAddress = ntohl(from.sin_addr.s_addr);
+    senderPort = ntohs(from.sin_port);
+    return n;
 }
 
 int UdpSocket::receiveFrom(void* buffer, int length, std::string* sender) {
