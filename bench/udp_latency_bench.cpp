@@ -111,6 +111,7 @@ void flood(int seconds) {
     }
     std::atomic<bool> running{true};
     std::atomic<long> sent{0};
+    std::atomic<bool> flooding{false};
     std::thread sender([&] {
         rez::platform::netStartup();
         {
@@ -120,6 +121,10 @@ void flood(int seconds) {
             const auto datagram = rez::test::gameDatagrams(rez::kBeamNg, m).front();
             // 200 datagrams per 2 ms: 100 000 per second.
             while (running.load()) {
+                if (!flooding.load()) {
+                    rez::platform::sleepMs(1);
+                    continue;
+                }
                 const std::int64_t start = counterNow();
                 for (int i = 0; i < 200; ++i)
                     if (socket.sendTo(datagram.data(), static_cast<int>(datagram.size()), "127.0.0.1", 47400) > 0) ++sent;
@@ -131,7 +136,17 @@ void flood(int seconds) {
     });
     rez::GameDataRecord record;
     std::vector<double> us;
+    // First the read of a tick with nothing queued, the usual case between
+    // two of a game's samples.
+    for (int i = 0; i < 1000; ++i) {
+        const std::int64_t before = counterNow();
+        reader->read(record);
+        us.push_back(usBetween(before, counterNow()));
+    }
+    printDistribution("one read, none queued", us);
+    us.clear();
     const long kibBefore = residentKib();
+    flooding.store(true);
     const std::int64_t start = counterNow();
     while (usBetween(start, counterNow()) < seconds * 1e6) {
         const std::int64_t before = counterNow();

@@ -22,10 +22,15 @@ enum class DatagramsPerRead {
 };
 
 // A flood of datagrams must not hold the tick: the queue-draining reads take
-// at most this many datagrams; what is left waits for the next tick, and
-// beyond that the system's receive buffer drops the surplus. Games send a
-// few per tick at most.
+// at most kMostDatagramsPerRead datagrams, and past the first
+// kSurelyTakenPerRead they stop once the read has spent kReadBudgetUs (a
+// receive costs far more under Wine than on Windows or Linux). What is left
+// waits for the next tick, and beyond that the system's receive buffer drops
+// the surplus. Games send a few datagrams per tick at most, and those are
+// always all taken.
 inline constexpr int kMostDatagramsPerRead = 32;
+inline constexpr int kSurelyTakenPerRead = 4;
+inline constexpr int kReadBudgetUs = 500;
 
 struct UdpGameSetup {
     std::uint16_t port = 0;
@@ -48,8 +53,6 @@ public:
     bool read(GameDataRecord& record) override;
     void close() override;
 
-    bool isOpen() const { return open_; }
-    const UdpGameSetup& setup() const { return setup_; }
     // The port attach opens: the game's own, or another one for tools and
     // benchmarks.
     std::uint16_t port = 0;
