@@ -1,6 +1,7 @@
 #include "sources/udp/udp_game_reader.h"
 
 #include "core/relaxed.h"
+#include "platform/clock.h"
 #include "sources/game_table.h"
 
 namespace rez {
@@ -41,11 +42,14 @@ bool UdpGameReader::readQueued(GameDataRecord& record) {
     int received = udp_.receiveIntoArea();
     if (received <= 0 || static_cast<std::size_t>(received) <= setup_.tooShort) return false;
     beginRead();
+    const std::int64_t start = platform::counterNow();
+    const std::int64_t budget = platform::counterFrequency() * kReadBudgetUs / 1'000'000;
     for (int taken = 1;; ++taken) {
         const auto length = static_cast<std::size_t>(received);
         if (setup_.perRead == DatagramsPerRead::WhileLong && length < kLfsLength) break;
         decode(udp_.receiveArea.data(), length, record);
         if (taken >= kMostDatagramsPerRead) break;
+        if (taken >= kSurelyTakenPerRead && platform::counterNow() - start >= budget) break;
         received = udp_.receiveIntoArea();
         if (received <= 0) break;
     }
