@@ -26,10 +26,10 @@ enum class DatagramsPerRead {
 // kSurelyTakenPerRead they stop once the read has spent kReadBudgetUs (a
 // receive costs far more under Wine than on Windows or Linux). What is left
 // waits for the next tick, and beyond that the system's receive buffer drops
-// the surplus. Games send a few datagrams per tick at most, and those are
-// always all taken.
+// the surplus. Games send a few datagrams per tick at most (F1 two packet
+// kinds), and those are always all taken.
 inline constexpr int kMostDatagramsPerRead = 32;
-inline constexpr int kSurelyTakenPerRead = 4;
+inline constexpr int kSurelyTakenPerRead = 8;
 inline constexpr int kReadBudgetUs = 500;
 
 struct UdpGameSetup {
