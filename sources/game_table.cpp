@@ -4,6 +4,7 @@
 
 #include "sources/detection_tests.h"
 #include "sources/shm/shared_memory_readers.h"
+#include "sources/udp/udp_game_reader.h"
 
 namespace rez {
 
@@ -58,6 +59,7 @@ const char* gameName(int id) {
 
 std::unique_ptr<GameReader> makeGameReader(int id) {
     if (auto reader = makeSharedMemoryReader(id)) return reader;
+    if (auto reader = makeUdpGameReader(id, detectionTest(id))) return reader;
     return std::make_unique<DetectOnlyReader>(detectionTest(id));
 }
 

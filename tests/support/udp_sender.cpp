@@ -5,15 +5,23 @@
 
 namespace rez::test {
 
-UdpSender::UdpSender(std::uint16_t port, std::vector<unsigned char> payload, int periodMs) {
-    thread_ = std::thread([this, port, payload = std::move(payload), periodMs] {
+UdpSender::UdpSender(std::uint16_t port, Payload payload, int periodMs)
+    : UdpSender(port, Payloads{{std::move(payload)}}, periodMs) {}
+
+UdpSender::UdpSender(std::uint16_t port, Payloads payloads, int periodMs) : payloads_(std::move(payloads.each)) {
+    thread_ = std::thread([this, port, periodMs] {
         platform::netStartup();
         {
             platform::UdpSocket socket;
+            std::vector<Payload> sending;
             if (socket.open()) {
                 while (running_.load()) {
-                    if (socket.sendTo(payload.data(), static_cast<int>(payload.size()), "127.0.0.1", port) > 0)
-                        sent_.fetch_add(1);
+                    {
+                        std::lock_guard<std::mutex> lock(mutex_);
+                        sending = payloads_;
+                    }
+                    for (const Payload& p : sending)
+                        if (socket.sendTo(p.data(), static_cast<int>(p.size()), "127.0.0.1", port) > 0) sent_.fetch_add(1);
                     platform::sleepMs(periodMs);
                 }
             }
@@ -22,9 +30,16 @@ UdpSender::UdpSender(std::uint16_t port, std::vector<unsigned char> payload, int
     });
 }
 
-UdpSender::~UdpSender() {
+UdpSender::~UdpSender() { stop(); }
+
+void UdpSender::stop() {
     running_.store(false);
     if (thread_.joinable()) thread_.join();
+}
+
+void UdpSender::setPayloads(std::vector<Payload> payloads) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    payloads_ = std::move(payloads);
 }
 
 bool UdpSender::waitUntilSending(int ms) const {

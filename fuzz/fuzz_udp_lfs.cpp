@@ -1,0 +1,14 @@
+// Arbitrary bytes as one Live for Speed datagram: the decoder must read only inside it
+// (libFuzzer's input is an exact-size heap copy, so ASan reports one byte
+// past the end), and must neither crash nor hang.
+#include <cstddef>
+#include <cstdint>
+
+#include "sources/gravity.h"
+#include "sources/udp/udp_decoders.h"
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
+    rez::GameDataRecord record;
+    if (rez::decodeLfs(data, size, record)) rez::applyGravityParts(record, rez::AccelMode::Add);
+    return 0;
+}

@@ -1,0 +1,18 @@
+// Arbitrary bytes as one WRC datagram: the decoder must read only inside it
+// (libFuzzer's input is an exact-size heap copy, so ASan reports one byte
+// past the end), and must neither crash nor hang.
+#include <cstddef>
+#include <cstdint>
+
+#include "sources/gravity.h"
+#include "sources/udp/udp_decoders.h"
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
+    // Rates come from the previous sample; the interval is taken from the
+    // input too, so long, short, zero and odd intervals are all tried.
+    static rez::WrcPrevious previous;
+    rez::GameDataRecord record;
+    record.timeFrame = size > 0 ? static_cast<double>(data[0]) : 0.0;
+    if (rez::decodeWrc(data, size, record, previous)) rez::applyGravityParts(record, rez::AccelMode::Add);
+    return 0;
+}

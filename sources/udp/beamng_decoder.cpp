@@ -1,0 +1,35 @@
+#include <cstring>
+
+#include "sources/udp/datagram.h"
+#include "sources/udp/udp_decoders.h"
+
+namespace rez {
+
+bool hasBeamNgLead(const std::uint8_t* bytes, std::size_t length) {
+    return length >= 4 && std::memcmp(bytes, "BNG1", 4) == 0;
+}
+
+bool decodeBeamNg(const std::uint8_t* bytes, std::size_t length, GameDataRecord& record) {
+    // A cut-short datagram would leave the channels past its end without data.
+    if (!hasBeamNgLead(bytes, length) || length < kBeamNgLength) return false;
+    const Datagram d(bytes, length);
+    double* s = record.slots;
+    s[kLateralAccelG] = d.f32(28) * -1.0;
+    s[kLongituAccelG] = d.f32(32) * -1.0;
+    s[kVerticaAccelG] = d.f32(36) * -1.0;
+    s[kLateralSpeed] = d.f32(16) * -1.0;
+    s[kLongituSpeed] = d.f32(20) * -1.0;
+    s[kVerticaSpeed] = d.f32(24) * -1.0;
+    s[kRollPosition] = degrees(d.f32(52));
+    s[kPitchPosition] = degrees(d.f32(56));
+    s[kYawPosition] = degrees(d.f32(60)) * -1.0;
+    s[kRollSpeed] = degrees(d.f32(64));
+    s[kPitchSpeed] = degrees(d.f32(68));
+    s[kYawSpeed] = degrees(d.f32(72)) * -1.0;
+    s[kRollAccel] = degrees(d.f32(76));
+    s[kPitchAccel] = degrees(d.f32(80));
+    s[kYawAccel] = degrees(d.f32(84)) * -1.0;
+    return true;
+}
+
+}  // namespace rez

@@ -1,0 +1,220 @@
+#include "tests/support/udp_game_senders.h"
+
+#include <cmath>
+#include <cstdio>
+#include <cstring>
+#include <numbers>
+
+#include "core/bytes.h"
+#include "sources/game_table.h"
+
+namespace rez::test {
+
+namespace {
+
+constexpr double kG = 9.80665;
+double rad(double degrees) { return degrees * std::numbers::pi / 180.0; }
+
+// Gravity parts on the three axes for a roll and pitch in degrees.
+struct Gravity {
+    double lateral, longitudinal, vertical;
+};
+Gravity gravity(const Motion& m, double longitudinalSign = 1.0) {
+    const double phi = rad(m.roll), theta = rad(m.pitch);
+    return {kG * std::cos(theta) * std::sin(phi), longitudinalSign * kG * std::sin(theta), kG * std::cos(theta) * std::cos(phi)};
+}
+
+std::vector<unsigned char> xplane(const Motion& m) {
+    const Gravity gr = gravity(m);
+    const double gear = m.onGround ? 1500.0 : 0.0;
+    const double records[][9] = {
+        {3, 0, 0, 0, 0, 0, 0, 0, m.speed},
+        {17, m.pitch, m.roll, -m.yaw, 0, 0, 0, 0, 0},
+        {66, gear, gear, gear, 0, 0, 0, 0, 0},
+        {135, m.lateralAccel + gr.lateral, (m.verticalAccel + gr.vertical) * 10.0, -(m.longitudinalAccel + gr.longitudinal),
+         m.rollRate, m.pitchRate, -m.yawRate, 0, 0},
+    };
+    DatagramBytes d(5 + 36 * std::size(records));
+    d.text(0, "DATA*");
+    for (std::size_t i = 0; i < std::size(records); ++i) {
+        const std::size_t at = 5 + 36 * i;
+        d.u8(at, static_cast<std::uint8_t>(records[i][0]));
+        for (int f = 0; f < 8; ++f) d.f32(at + 4 + 4 * static_cast<std::size_t>(f), records[i][f + 1]);
+    }
+    return d.bytes();
+}
+
+std::vector<unsigned char> dcs(const Motion& m) {
+    const Gravity gr = gravity(m);
+    const double tokens[25] = {
+        (m.longitudinalAccel + gr.longitudinal) / kG, (m.lateralAccel + gr.lateral) / kG, (m.verticalAccel + gr.vertical) / kG,
+        m.lateralSpeed, m.longitudinalSpeed, m.verticalSpeed, rad(m.yawRate), rad(m.rollRate), rad(m.pitchRate),
+        rad(m.yaw), rad(m.roll), rad(m.pitch), 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, m.gameTime,
+    };
+    std::string line;
+    char token[64];
+    for (double t : tokens) {
+        std::snprintf(token, sizeof token, "%.9f", t);
+        if (!line.empty()) line += ' ';
+        line += token;
+    }
+    line += '\n';
+    return {line.begin(), line.end()};
+}
+
+std::vector<unsigned char> dirtRally2(const Motion& m) {
+    DatagramBytes d(96);
+    d.f32(24, -m.lateralAccel / kG).f32(28, m.longitudinalAccel / kG).f32(32, m.verticalAccel / kG);
+    d.f32(48, rad(m.pitch)).f32(52, rad(m.pitchRate)).f32(56, rad(m.pitchAccel));
+    d.f32(60, rad(m.roll)).f32(64, rad(m.rollRate)).f32(68, rad(m.rollAccel));
+    d.f32(84, rad(m.yaw + 90.0)).f32(88, rad(m.yawRate)).f32(92, rad(m.yawAccel));
+    return d.bytes();
+}
+
+std::vector<unsigned char> condor2(const Motion& m) {
+    const struct {
+        const char* key;
+        double value;
+    } keys[] = {
+        {"pitch", rad(m.pitch)}, {"bank", rad(-m.roll)}, {"yaw", rad(m.yaw + 180.0)},
+        {"ax", m.lateralAccel}, {"ay", m.longitudinalAccel}, {"az", m.verticalAccel},
+        {"vx", m.lateralSpeed}, {"vy", m.longitudinalSpeed}, {"vz", m.verticalSpeed},
+        {"rollrate", rad(m.rollRate)}, {"pitchrate", rad(m.pitchRate)}, {"yawrate", rad(m.yawRate)},
+    };
+    std::string text;
+    char line[96];
+    for (const auto& k : keys) {
+        std::snprintf(line, sizeof line, "%s=%.9g\n", k.key, k.value);
+        text += line;
+    }
+    return {text.begin(), text.end()};
+}
+
+std::vector<std::vector<unsigned char>> f1(const Motion& m) {
+    const Gravity gr = gravity(m);
+    DatagramBytes motion(1349);
+    motion.u16(0, 2024).u8(27, static_cast<std::uint8_t>(m.f1PlayerCar)).u8(28, 255);
+    const std::size_t car = 29 + 60 * static_cast<std::size_t>(m.f1PlayerCar);
+    motion.f32(car + 36, -(m.lateralAccel + gr.lateral) / kG)
+        .f32(car + 40, (m.longitudinalAccel + gr.longitudinal) / kG)
+        .f32(car + 44, -(m.verticalAccel + gr.vertical) / kG)
+        .f32(car + 48, rad(m.yaw))
+        .f32(car + 52, rad(m.pitch))
+        .f32(car + 56, rad(m.roll));
+    DatagramBytes extended(237);
+    extended.u16(0, 2024).f32(173, -rad(m.rollRate)).f32(177, -rad(m.pitchRate)).f32(181, -rad(m.yawRate));
+    return {motion.bytes(), extended.bytes()};
+}
+
+// WRC sends its orientation as direction vectors; these are ones the reader
+// turns back into the given angles.
+std::vector<unsigned char> wrc(const Motion& m) {
+    DatagramBytes d(128);
+    d.f32(61, m.lateralSpeed).f32(65, m.longitudinalSpeed).f32(69, m.verticalSpeed);
+    d.f32(73, m.longitudinalAccel).f32(77, m.lateralAccel).f32(81, m.verticalAccel);
+    const double p = rad(m.pitch), a = rad(m.roll + 90.0), r = rad(-m.yaw);
+    d.f32(85, std::sin(r)).f32(89, std::cos(r)).f32(93, 0.0);
+    d.f32(97, std::cos(r)).f32(101, -std::sin(r)).f32(105, 0.0);
+    d.f32(109, -std::sin(p)).f32(113, std::cos(p) * std::sin(a)).f32(117, std::cos(p) * std::cos(a));
+    return d.bytes();
+}
+
+std::vector<unsigned char> beamNg(const Motion& m) {
+    const Gravity gr = gravity(m);
+    DatagramBytes d(88);
+    d.text(0, "BNG1");
+    d.f32(16, -m.lateralSpeed).f32(20, -m.longitudinalSpeed).f32(24, -m.verticalSpeed);
+    d.f32(28, -(m.lateralAccel + gr.lateral)).f32(32, -(m.longitudinalAccel + gr.longitudinal)).f32(36, -(m.verticalAccel + gr.vertical));
+    d.f32(52, rad(m.roll)).f32(56, rad(m.pitch)).f32(60, -rad(m.yaw));
+    d.f32(64, rad(m.rollRate)).f32(68, rad(m.pitchRate)).f32(72, -rad(m.yawRate));
+    d.f32(76, rad(m.rollAccel)).f32(80, rad(m.pitchAccel)).f32(84, -rad(m.yawAccel));
+    return d.bytes();
+}
+
+std::vector<unsigned char> lfs(const Motion& m) {
+    DatagramBytes d(280);
+    d.text(0, "LFST");
+    d.f32(12, rad(m.rollRate)).f32(16, rad(m.pitchRate)).f32(20, rad(m.yawRate));
+    d.f32(24, rad(m.yaw)).f32(28, rad(m.pitch)).f32(32, rad(m.roll));
+    d.f32(36, m.lateralAccel).f32(40, m.longitudinalAccel).f32(44, m.verticalAccel);
+    return d.bytes();
+}
+
+}  // namespace
+
+DatagramBytes& DatagramBytes::f32(std::size_t offset, double value) {
+    store_le<float>(bytes_.data() + offset, static_cast<float>(value));
+    return *this;
+}
+DatagramBytes& DatagramBytes::u32(std::size_t offset, std::uint32_t value) {
+    store_le(bytes_.data() + offset, value);
+    return *this;
+}
+DatagramBytes& DatagramBytes::u16(std::size_t offset, std::uint16_t value) {
+    store_le(bytes_.data() + offset, value);
+    return *this;
+}
+DatagramBytes& DatagramBytes::u8(std::size_t offset, std::uint8_t value) {
+    bytes_.at(offset) = value;
+    return *this;
+}
+DatagramBytes& DatagramBytes::text(std::size_t offset, const std::string& characters) {
+    std::memcpy(bytes_.data() + offset, characters.data(), characters.size());
+    return *this;
+}
+
+std::uint16_t gamePort(int gameId) {
+    switch (gameId) {
+        case kXplane: return 4321;
+        case kDcs: return 4124;
+        case kDirtRally2: return 20778;
+        case kCondor2: return 55278;
+        case kF1: return 20777;
+        case kWrc23: return 20788;
+        case kBeamNg: return 4444;
+        case kLfs: return 4123;
+        default: return 0;
+    }
+}
+
+std::vector<std::vector<unsigned char>> gameDatagrams(int gameId, const Motion& m) {
+    switch (gameId) {
+        case kXplane: return {xplane(m)};
+        case kDcs: return {dcs(m)};
+        case kDirtRally2: return {dirtRally2(m)};
+        case kCondor2: return {condor2(m)};
+        case kF1: return f1(m);
+        case kWrc23: return {wrc(m)};
+        case kBeamNg: return {beamNg(m)};
+        case kLfs: return {lfs(m)};
+        default: return {};
+    }
+}
+
+GameSender::GameSender(int gameId) : gameId_(gameId), socket_(std::make_unique<platform::UdpSocket>()) {
+    platform::netStartup();
+    socket_->open();
+}
+
+GameSender::~GameSender() {
+    socket_.reset();
+    platform::netCleanup();
+}
+
+bool GameSender::send(const Motion& m) {
+    bool ok = true;
+    for (const auto& d : gameDatagrams(gameId_, m)) ok = sendBytes(d) && ok;
+    return ok;
+}
+
+bool GameSender::sendBytes(const std::vector<unsigned char>& datagram) {
+    return socket_->sendTo(datagram.data(), static_cast<int>(datagram.size()), "127.0.0.1", gamePort(gameId_)) ==
+           static_cast<int>(datagram.size());
+}
+
+GameStream::GameStream(int gameId, const Motion& m, int periodMs)
+    : gameId_(gameId), sender_(gamePort(gameId), UdpSender::Payloads{gameDatagrams(gameId, m)}, periodMs) {}
+
+void GameStream::set(const Motion& m) { sender_.setPayloads(gameDatagrams(gameId_, m)); }
+
+}  // namespace rez::test
