@@ -40,16 +40,3 @@ bool autoConnect();
 bool connectStandardPort();
 
 }  // namespace rez
-
-extern "C" {
-REZ_API int startREZadEdudid_Thread(void);
-REZ_API void stopREZadEdudid_Thread(void);
-REZ_API int isConnected(void);
-REZ_API int isInterfaceRunning(void);
-REZ_API int pauseInterface(void);
-REZ_API int resumeInterface(void);
-REZ_API int enableAutoconnect(void);
-REZ_API int disableAutoconnect(void);
-REZ_API int setStandartPort(const char* text);
-REZ_API double getOutputTimeFrame(void);
-}
