@@ -272,13 +272,20 @@ TEST_F(SerialLink, PauseAndResumeFromAnotherThreadWhileFramesFlow) {
     LinkThread link;
     connectStandardPort();
     std::atomic<bool> feeding{true};
+    // The host's pause and resume take turns with the feeder on the line: a
+    // reply fed while resumeInterface probes the port would be read as the
+    // controller's identity reply and refused.
+    std::mutex probing;
     std::thread feeder([&] {
         const Bytes frame = EmulatedController::makeFrame(0xFC, 36, Trailer::Marker);
         const Bytes reply = EmulatedController::makeFrame(0xF9, 8, Trailer::Checksum);
         while (feeding.load()) {
             sendMessagemmf(frame.data());
             // Nothing reads the line while the link is paused: keep it from filling.
-            if (isInterfaceRunning() == 1) controller_.send(reply);
+            {
+                std::lock_guard<std::mutex> turn(probing);
+                if (isInterfaceRunning() == 1) controller_.send(reply);
+            }
             unsigned char buffer[512];
             while (readMessagemmf(buffer) > 0) {
             }
@@ -288,9 +295,12 @@ TEST_F(SerialLink, PauseAndResumeFromAnotherThreadWhileFramesFlow) {
     Captured out;
     int resumed = 0;
     for (int i = 0; i < 15; ++i) {
-        EXPECT_EQ(pauseInterface(), 1);
-        EXPECT_EQ(isInterfaceRunning(), 0);
-        resumed += resumeInterface();
+        {
+            std::lock_guard<std::mutex> turn(probing);
+            EXPECT_EQ(pauseInterface(), 1);
+            EXPECT_EQ(isInterfaceRunning(), 0);
+            resumed += resumeInterface();
+        }
         // Let frames flow again before the next pause.
         const auto before = controller_.counts().frames;
         EXPECT_TRUE(eventually([&] { return controller_.counts().frames > before + 5; }));
