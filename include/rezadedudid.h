@@ -137,6 +137,39 @@ REZ_API void setGainMotionCancel(double gain);
  * and the fan left unconfigured, when the port is not a device or a text is null. */
 REZ_API bool initWindSerial(const wchar_t* portName, int baudRate, const wchar_t* format, int intervalMs);
 
+/* ---- Controller serial link ---------------------------------------------- */
+
+/* Runs the serial link to the motion controller on the calling thread until
+ * stopREZadEdudid_Thread: finds the controller's port (the scan while
+ * auto-connect is on), then every 2 ms writes the queued messages with their
+ * checksum and the auto message, and reads the controller's frames. Holds the
+ * named sections "Rovandelix_tx" and "Rovandelix_rx" (512 bytes each) while it
+ * runs. Returns 1 once stopped. */
+REZ_API int startREZadEdudid_Thread(void);
+/* Stops the serial link and the UDP threads, and waits until the loops that
+ * were running have ended; returns at once when none was running. */
+REZ_API void stopREZadEdudid_Thread(void);
+/* 1 when a controller answered on the serial port or a UDP thread has started,
+ * and the serial link or the UDP threads run; else 0. */
+REZ_API int isConnected(void);
+/* 0 after pauseInterface, 1 otherwise. */
+REZ_API int isInterfaceRunning(void);
+/* Pauses the serial link and closes the controller's port; 1. */
+REZ_API int pauseInterface(void);
+/* Resumes the serial link. With auto-connect on, 1 (the link's scan finds the
+ * controller). Otherwise probes the standard port up to three times, 500 ms
+ * apart: 1 when the controller answered, else 0 (after about 1.5 s). */
+REZ_API int resumeInterface(void);
+/* Switches the scan of every COM port on / off while no controller answers; 1. */
+REZ_API int enableAutoconnect(void);
+REZ_API int disableAutoconnect(void);
+/* Takes the standard port's number from the digits after the first "COM" in
+ * text ("COM12" -> 12, "\\.\COM3" -> 3, "COM" -> 0): 1. 0 and the number kept
+ * when text holds no "COM" or is null. */
+REZ_API int setStandartPort(const char* text);
+/* Milliseconds of the serial link's last pass (about 2.0 while connected). */
+REZ_API double getOutputTimeFrame(void);
+
 /* ---- Controller message mailbox ----------------------------------------- */
 
 /* Queues a message (bytes up to and including the first 0x0A 0x0D within 512

@@ -2,9 +2,23 @@
 # Builds the Linux library and the host program, then runs the host against
 # the library for a while (default 10 s): which game is online, its name, the
 # game time frame and the tick period, once a second.
+#
+#   scripts/main-job.sh [seconds] [--controller]
+#
+# --controller: the host also runs the serial link against a motion controller
+# it emulates on a pseudo-terminal, and shows the link's state and the frames
+# the controller received.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 bash scripts/install-deps.sh
 cmake --preset linux >/dev/null
 cmake --build --preset linux -j2 --target rezadedudid rez_host
-exec ./build/linux/rez_host --seconds "${1:-10}"
+seconds=10
+extra=()
+for arg in "$@"; do
+    case "$arg" in
+        --controller) extra+=(--controller) ;;
+        *) seconds=$arg ;;
+    esac
+done
+exec ./build/linux/rez_host --seconds "$seconds" "${extra[@]}"
