@@ -1,0 +1,233 @@
+// The network controller link: its settings, the listen thread on loopback,
+// and the multicast sender from a veth adapter to a receiver in a network
+// namespace of its own (Linux only).
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <functional>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "controller/frame_parser.h"
+#include "controller/link_flags.h"
+#include "controller/mailbox.h"
+#include "network/ethernet_adapter.h"
+#include "network/multicast_sender.h"
+#include "network/udp_listen.h"
+#include "platform/clock.h"
+#include "platform/udp_socket.h"
+#include "tests/network/log_folder.h"
+
+#if !defined(_WIN32)
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <poll.h>
+#include <sched.h>
+#include <sys/mount.h>
+#include <sys/socket.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdlib>
+#include <cstring>
+#include <mutex>
+#endif
+
+namespace rez {
+namespace {
+
+using test::LogFolder;
+using Bytes = std::vector<std::uint8_t>;
+
+bool waitFor(const std::function<bool()>& condition, std::chrono::milliseconds limit = std::chrono::seconds(20)) {
+    const auto deadline = std::chrono::steady_clock::now() + limit;
+    while (!condition()) {
+        if (std::chrono::steady_clock::now() > deadline) return false;
+        platform::sleepMs(5);
+    }
+    return true;
+}
+
+bool hasEntry(const LogFolder& folder, const std::string& entry) {
+    for (const auto& line : folder.entries())
+        if (line == entry) return true;
+    return false;
+}
+
+void resetLink() {
+    linkFlags().reset();
+    mailbox().clearAll();
+    networkSettings().reset();
+    controllerVersionLatch() = 0;
+}
+
+const std::string kRefused = "[INFO] UDP Controller Thread: Failed to validate multicast IP address. Using default Multicast address: ";
+const std::string kTaken = "[INFO] UDP Controller Thread: Validated multicast IP address. using Multicast address: ";
+
+TEST(NetworkSettings, TakeOnlyFourDottedDecimalPartsThatFit) {
+    LogFolder folder;
+    struct Case {
+        const char* text;
+        unsigned port;
+        std::string address;  // the group afterwards
+        int storedPort;
+    };
+    const std::vector<Case> cases = {
+        {"239.1.2.3", 5000, "239.1.2.3", 5000},
+        {"239.1.2", 6000, "239.1.2.3", 5000},
+        {"239.1.2.256", 6000, "239.1.2.3", 5000},
+        {"239.1..3", 6000, "239.1.2.3", 5000},
+        {"239.1.2.3x", 6000, "239.1.2.3", 5000},
+        {"239.1.2.3.4", 6000, "239.1.2.3", 5000},
+        {"[1.2.3.4", 6000, "239.1.2.3", 5000},
+        {"239.1.2. 3", 6000, "239.1.2.3", 5000},
+        {"239.+1.2.3", 6000, "239.1.2.3", 5000},
+        {"", 6000, "239.1.2.3", 5000},
+        {"232.011.12.14", 0x10000 + 7, "232.011.12.14", 7},
+        {"000232.0011.0012.14", 1, "000232.0011.0012.14", 1},  // 19 characters: fits
+        {"0000232.0011.0012.14", 2, "000232.0011.0012.14", 1},  // 20: would overrun, refused
+    };
+    resetLink();
+    for (const auto& c : cases) {
+        const std::string before = networkSettings().address();
+        const int beforePort = networkSettings().multicastPort;
+        setMulticastAddr(c.text, c.port);
+        EXPECT_EQ(networkSettings().address(), c.address) << c.text;
+        EXPECT_EQ(networkSettings().multicastPort.load(), c.storedPort) << c.text;
+        const bool taken = c.address == c.text && c.storedPort == static_cast<int>(c.port & 0xFFFF);
+        EXPECT_EQ(folder.entries().back(),
+                  (taken ? kTaken + c.address + " and Port: " + std::to_string(c.storedPort)
+                         : kRefused + before + " and Port: " + std::to_string(beforePort)))
+            << c.text;
+    }
+    setMulticastAddr(nullptr, 9);
+    EXPECT_EQ(folder.entries().back(), kRefused + "000232.0011.0012.14 and Port: 1");
+
+    // A part with a leading zero is read the platform's way: octal.
+    std::uint32_t group = 0;
+    ASSERT_TRUE(platform::inetAddr("232.011.12.14", group));
+    EXPECT_EQ(group, (232u << 24) | (9u << 16) | (12u << 8) | 14u);
+
+    setUDPport(70000);
+    EXPECT_EQ(networkSettings().udpListenPort.load(), 70000 & 0xFFFF);
+    EXPECT_EQ(folder.entries().back(), "[INFO] UDP Controller Thread : Set UdpPort : 4464");
+    resetLink();
+}
+
+Bytes shortFrame(std::uint8_t command, std::uint8_t value) { return {0xF9, 0xF9, command, 0, value, 0, 0x0A, 0x0D}; }
+
+Bytes readOne() {
+    Bytes buffer(kMaxMessageLength);
+    const int n = readMessagemmf(buffer.data());
+    buffer.resize(static_cast<std::size_t>(n > 0 ? n : 0));
+    return buffer;
+}
+
+TEST(UdpListenThread, GoesLiveOnFramesStandsAsideForSerialAndExpiresAfterEightSeconds) {
+    LogFolder folder;
+    resetLink();
+    const std::uint16_t port = 53241 + 7;
+    setUDPport(port);
+    ASSERT_EQ(platform::netStartup(), 0);
+    platform::UdpSocket game;
+    ASSERT_TRUE(game.open());
+    auto send = [&](const Bytes& datagram) {
+        return game.sendTo(datagram.data(), static_cast<int>(datagram.size()), "127.0.0.1", port) ==
+               static_cast<int>(datagram.size());
+    };
+
+    std::thread listener([] { startUPDListenThread(); });
+    ASSERT_TRUE(waitFor([&] { return hasEntry(folder, "[INFO] Port " + std::to_string(port) + " opened successfully."); }));
+    EXPECT_TRUE(linkFlags().udpRunning && linkFlags().udpStarted);
+
+    // Two whole frames and the start of a third: the cut one is lost.
+    Bytes datagram = shortFrame(3, 1);
+    Bytes second = shortFrame(3, 2);
+    second[6] = 0xAB;  // checksum form
+    writeChecksumTrailer(second);
+    datagram.insert(datagram.end(), second.begin(), second.end());
+    datagram.insert(datagram.end(), {0xF9, 0xF9, 0x03});
+    ASSERT_TRUE(send(datagram));
+    ASSERT_TRUE(waitFor([] { return linkFlags().udpLive.load() && newMessagemmf() == 1; }));
+    EXPECT_EQ(readOne(), shortFrame(3, 1));
+    ASSERT_TRUE(waitFor([] { return newMessagemmf() == 1; }));
+    EXPECT_EQ(readOne(), shortFrame(3, 2));
+    ASSERT_TRUE(send({0x00, 0xF9, 0x03}));  // no valid frame: ignored
+    ASSERT_TRUE(send(shortFrame(4, 0)));     // the second datagram still counts on its own
+    ASSERT_TRUE(waitFor([] { return newMessagemmf() == 1; }));
+    EXPECT_EQ(readOne(), shortFrame(4, 0));
+
+    // While the serial controller is live the datagram waits in the socket.
+    linkFlags().serialLive = true;
+    platform::sleepMs(150);
+    ASSERT_TRUE(send(shortFrame(5, 0)));
+    platform::sleepMs(300);
+    EXPECT_TRUE(mailbox().udpRxQueue.empty());
+    linkFlags().serialLive = false;
+    ASSERT_TRUE(waitFor([] { return mailbox().udpRxQueue.size() == 1; }));
+    EXPECT_EQ(readOne(), shortFrame(5, 0));
+
+    // Eight seconds after the last frame: not live, and nothing stale is sent later.
+    const auto lastFrame = std::chrono::steady_clock::now();
+    ASSERT_TRUE(mailbox().serialTxQueue.push(shortFrame(6, 0)));
+    ASSERT_TRUE(mailbox().udpTxQueue.push(shortFrame(6, 0)));
+    ASSERT_TRUE(waitFor([] { return !linkFlags().udpLive.load(); }, std::chrono::seconds(30)));
+    EXPECT_GE(std::chrono::steady_clock::now() - lastFrame, std::chrono::milliseconds(7900));
+    EXPECT_TRUE(mailbox().serialTxQueue.empty());
+    EXPECT_TRUE(mailbox().udpTxQueue.empty());
+
+    stopREZadEdudid_Thread();
+    listener.join();
+    EXPECT_TRUE(linkFlags().udpEnded);
+    EXPECT_FALSE(linkFlags().udpRunning);
+    EXPECT_EQ(folder.entries().back(), "[INFO] Port closed.");
+    game.close();
+    platform::netCleanup();
+    resetLink();
+}
+
+TEST(MulticastSender, EndsWithUdpEndedWhenNoWiredAdapterIsUp) {
+    LogFolder folder;
+    resetLink();
+#if defined(_WIN32)
+    {
+        ErrorLog probe("error_log.txt");
+        if (!GetPreferredEthernetAdapter(probe).empty())
+            GTEST_SKIP() << "this system has a wired adapter; the sender would send on it";
+    }
+    startUPDMulticastSenderThread();
+#else
+    // In a network namespace of its own the only adapter is loopback.
+    const pid_t child = ::fork();
+    if (child == 0) {
+        if (::unshare(CLONE_NEWNET | CLONE_NEWNS) != 0) ::_exit(3);
+        if (::mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) != 0 ||
+            ::mount("sysfs", "/sys", "sysfs", 0, nullptr) != 0)
+            ::_exit(3);
+        linkFlags().udpRunning = true;
+        startUPDMulticastSenderThread();
+        ::_exit(linkFlags().udpEnded && !linkFlags().udpRunning ? 0 : 1);
+    }
+    int status = 0;
+    ::waitpid(child, &status, 0);
+    ASSERT_TRUE(WIFEXITED(status));
+    if (WEXITSTATUS(status) == 3) GTEST_SKIP() << "no network namespace can be made here";
+    EXPECT_EQ(WEXITSTATUS(status), 0);
+#endif
+    const auto entries = folder.entries();
+    ASSERT_GE(entries.size(), 4u);
+    EXPECT_EQ(entries.front(), "[INFO] Multicast Thread started.");
+    EXPECT_EQ(entries[1], "[INFO] Starting GetPreferredEthernetAdapter routine.");
+    EXPECT_EQ(entries[entries.size() - 2], "[ERROR] No suitable adapter found.");
+    EXPECT_EQ(entries.back(), "[INFO] Multicastthread:No suitable Ethernet found , exiting");
+#if defined(_WIN32)
+    EXPECT_TRUE(linkFlags().udpEnded);
+    EXPECT_FALSE(linkFlags().udpRunning);
+#endif
+    resetLink();
+}
+
+}  // namespace
+}  // namespace rez
