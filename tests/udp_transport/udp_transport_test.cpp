@@ -217,10 +217,13 @@ TEST(MulticastSender, EndsWithUdpEndedWhenNoWiredAdapterIsUp) {
     if (WEXITSTATUS(status) == 3) GTEST_SKIP() << "no network namespace can be made here";
     EXPECT_EQ(WEXITSTATUS(status), 0);
 #endif
-    const auto entries = folder.entries();
-    ASSERT_GE(entries.size(), 4u);
-    EXPECT_EQ(entries.front(), "[INFO] Multicast Thread started.");
-    EXPECT_EQ(entries[1], "[INFO] Starting GetPreferredEthernetAdapter routine.");
+    auto entries = folder.entries();
+    // On Windows the probe above has logged its own lines first.
+    const auto started = std::find(entries.begin(), entries.end(), "[INFO] Multicast Thread started.");
+    ASSERT_NE(started, entries.end());
+    entries.erase(entries.begin(), started + 1);
+    ASSERT_GE(entries.size(), 3u);
+    EXPECT_EQ(entries.front(), "[INFO] Starting GetPreferredEthernetAdapter routine.");
     EXPECT_EQ(entries[entries.size() - 2], "[ERROR] No suitable adapter found.");
     EXPECT_EQ(entries.back(), "[INFO] Multicastthread:No suitable Ethernet found , exiting");
 #if defined(_WIN32)
