@@ -5,6 +5,7 @@
 
 #include <algorithm>
 #include <chrono>
+#include <fstream>
 #include <functional>
 #include <string>
 #include <thread>
@@ -271,6 +272,14 @@ public:
         if (::write(go_, "g", 1) != 1 || ::read(ready[0], &byte, 1) != 1 || byte != 'j')
             return why = "receiver did not join the groups", false;
         ::close(ready[0]);
+        // The wired side counts as up only once the kernel has seen the
+        // carrier, which it does a while after both ends are up.
+        if (!waitFor([] {
+                std::ifstream state("/sys/class/net/e1/operstate");
+                std::string text;
+                return std::getline(state, text) && text == "up";
+            }))
+            return why = "e1 never came up", false;
         reader_ = std::thread([this, fd = data[0]] {
             unsigned char head[4];
             while (readAll(fd, head, 4)) {
@@ -462,7 +471,10 @@ TEST(MulticastSender, TakesANewGroupAtItsNextStartAndSurvivesAFailedClose) {
     resetLink();
     inNetwork([](Receiver& receiver) -> std::string {
         std::thread first([] { startUPDMulticastSenderThread(); });
-        if (!waitFor([] { return linkFlags().udpRunning.load(); })) return "the sender did not start";
+        if (!waitFor([] { return linkFlags().udpRunning.load(); })) {
+            first.join();
+            return "the sender did not start";
+        }
         setMulticastAddr("239.1.2.3", 5000);
         mailbox().udpTxQueue.push(shortFrame(1, 1));
         std::string failure = expectReceived(receiver, {{51324, withChecksum(shortFrame(1, 1))}});
@@ -475,7 +487,10 @@ TEST(MulticastSender, TakesANewGroupAtItsNextStartAndSurvivesAFailedClose) {
             return false;
         };
         std::thread second([] { startUPDMulticastSenderThread(); });
-        if (!waitFor([] { return linkFlags().udpRunning.load(); })) return failure + "the sender did not restart";
+        if (!waitFor([] { return linkFlags().udpRunning.load(); })) {
+            second.join();
+            return failure + "the sender did not restart";
+        }
         mailbox().udpTxQueue.push(shortFrame(1, 2));
         if (failure.empty())
             failure = expectReceived(receiver, {{51324, withChecksum(shortFrame(1, 1))}, {5000, withChecksum(shortFrame(1, 2))}});
