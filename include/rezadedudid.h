@@ -170,6 +170,22 @@ REZ_API int setStandartPort(const char* text);
 /* Milliseconds of the serial link's last pass (about 2.0 while connected). */
 REZ_API double getOutputTimeFrame(void);
 
+/* ---- Network controller link ------------------------------------------- */
+
+/* Receives the controller's replies on the listen port (53241 unless
+ * setUDPport changed it) on the calling thread until stopREZadEdudid_Thread;
+ * stands aside while a serial controller answers. */
+REZ_API void startUPDListenThread(void);
+/* Sends the queued controller messages (with their checksum) and the auto
+ * message to the multicast group from the preferred wired adapter, every 2 ms,
+ * on the calling thread until stopREZadEdudid_Thread or a failure. */
+REZ_API void startUPDMulticastSenderThread(void);
+/* Takes the group (four dotted decimal parts, each at most 255) and the low 16
+ * bits of port for the next sender start; invalid text keeps the old ones. */
+REZ_API void setMulticastAddr(const char* address, unsigned port);
+/* Takes the low 16 bits of port as the listen port for the next listen start. */
+REZ_API void setUDPport(unsigned port);
+
 /* ---- Controller message mailbox ----------------------------------------- */
 
 /* Queues a message (bytes up to and including the first 0x0A 0x0D within 512

@@ -31,6 +31,9 @@ int netStartup();
 void netCleanup();
 // Last socket error of this thread (WSAGetLastError / errno).
 int lastSocketError();
+// The platform's inet_addr reading of dotted IPv4 text (a part with a leading
+// zero is octal, 0x hexadecimal), in host byte order; false when it reads none.
+bool inetAddr(const std::string& text, std::uint32_t& address);
 
 class UdpSocket {
 public:
@@ -60,6 +63,8 @@ public:
     int receiveFrom(void* buffer, int length, std::uint32_t& senderAddress, std::uint16_t& senderPort);
     // Sends one datagram to host:port (IPv4 dotted text); bytes sent or -1.
     int sendTo(const void* data, int length, const std::string& host, std::uint16_t port);
+    // The same to an IPv4 address in host byte order.
+    int sendTo(const void* data, int length, std::uint32_t address, std::uint16_t port);
     // Closes the socket; false when the system reports a failure.
     bool close();
     bool isOpen() const;

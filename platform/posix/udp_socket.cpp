@@ -50,6 +50,13 @@ void netCleanup() {
 
 int lastSocketError() { return errno; }
 
+bool inetAddr(const std::string& text, std::uint32_t& address) {
+    const in_addr_t parsed = ::inet_addr(text.c_str());
+    if (parsed == INADDR_NONE && text != "255.255.255.255") return false;
+    address = ntohl(parsed);
+    return true;
+}
+
 UdpSocket::~UdpSocket() { close(); }
 
 bool UdpSocket::isOpen() const { return socket_ >= 0; }
@@ -140,6 +147,16 @@ int UdpSocket::sendTo(const void* data, int length, const std::string& host, std
     to.sin_port = htons(port);
     if (inet_pton(AF_INET, host.c_str(), &to.sin_addr) != 1) return -1;
     ssize_t n = ::sendto(socket_, data, static_cast<size_t>(length), 0, reinterpret_cast<sockaddr*>(&to), sizeof to);
+    return n < 0 ? -1 : static_cast<int>(n);
+}
+
+int UdpSocket::sendTo(const void* data, int length, std::uint32_t address, std::uint16_t port) {
+    sockaddr_in to{};
+    to.sin_family = AF_INET;
+    to.sin_port = htons(port);
+    to.sin_addr.s_addr = htonl(address);
+    const ssize_t n = ::sendto(socket_, data, static_cast<std::size_t>(length), 0,
+                               reinterpret_cast<sockaddr*>(&to), sizeof to);
     return n < 0 ? -1 : static_cast<int>(n);
 }
 

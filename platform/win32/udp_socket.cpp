@@ -31,6 +31,13 @@ int netStartup() {
 
 void netCleanup() { WSACleanup(); }
 
+bool inetAddr(const std::string& text, std::uint32_t& address) {
+    const unsigned long parsed = ::inet_addr(text.c_str());
+    if (parsed == INADDR_NONE && text != "255.255.255.255") return false;
+    address = ntohl(parsed);
+    return true;
+}
+
 int lastSocketError() { return WSAGetLastError(); }
 
 UdpSocket::~UdpSocket() { close(); }
@@ -115,6 +122,15 @@ int UdpSocket::sendTo(const void* data, int length, const std::string& host, std
     to.sin_family = AF_INET;
     to.sin_port = htons(port);
     if (inet_pton(AF_INET, host.c_str(), &to.sin_addr) != 1) return -1;
+    int n = ::sendto(sock(socket_), static_cast<const char*>(data), length, 0, reinterpret_cast<sockaddr*>(&to), sizeof to);
+    return n == SOCKET_ERROR ? -1 : n;
+}
+
+int UdpSocket::sendTo(const void* data, int length, std::uint32_t address, std::uint16_t port) {
+    sockaddr_in to{};
+    to.sin_family = AF_INET;
+    to.sin_port = htons(port);
+    to.sin_addr.s_addr = htonl(address);
     int n = ::sendto(sock(socket_), static_cast<const char*>(data), length, 0, reinterpret_cast<sockaddr*>(&to), sizeof to);
     return n == SOCKET_ERROR ? -1 : n;
 }
