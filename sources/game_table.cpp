@@ -2,8 +2,10 @@
 
 #include <functional>
 
+#include "simconnect/flight_sim_reader.h"
 #include "sources/detection_tests.h"
 #include "sources/shm/shared_memory_readers.h"
+#include "sources/tcp/nolimits_reader.h"
 #include "sources/udp/udp_game_reader.h"
 
 namespace rez {
@@ -60,6 +62,8 @@ const char* gameName(int id) {
 std::unique_ptr<GameReader> makeGameReader(int id) {
     if (auto reader = makeSharedMemoryReader(id)) return reader;
     if (auto reader = makeUdpGameReader(id, detectionTest(id))) return reader;
+    if (auto reader = makeFlightSimReader(id)) return reader;
+    if (auto reader = makeNoLimitsReader(id)) return reader;
     return std::make_unique<DetectOnlyReader>(detectionTest(id));
 }
 
