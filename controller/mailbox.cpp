@@ -45,18 +45,28 @@ int sendMessage(const unsigned char* message) {
     const std::span<const std::uint8_t> bytes(message, length);
 
     Mailbox& box = mailbox();
+    auto toSerial = [&] {
+        if (!box.serialTxQueue.push(bytes)) return false;
+        box.serialTxWake.signal();
+        return true;
+    };
+    auto toUdp = [&] {
+        if (!box.udpTxQueue.push(bytes)) return false;
+        box.udpTxWake.signal();
+        return true;
+    };
     const bool serialLive = flags.serialLive.load();
     const bool udpLive = flags.udpLive.load();
     if (serialLive) {
-        if (box.serialTxQueue.push(bytes)) return 1;
-        if (udpLive && box.udpTxQueue.push(bytes)) return 1;
+        if (toSerial()) return 1;
+        if (udpLive && toUdp()) return 1;
         return -1;
     }
-    if (udpLive) return box.udpTxQueue.push(bytes) ? 1 : -1;
+    if (udpLive) return toUdp() ? 1 : -1;
     // Nobody has heard from the controller yet: offer the message to both
     // transports. It counts as accepted even when neither had room.
-    box.serialTxQueue.push(bytes);
-    box.udpTxQueue.push(bytes);
+    toSerial();
+    toUdp();
     return 1;
 }
 

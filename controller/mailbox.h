@@ -8,6 +8,7 @@
 #include <cstdint>
 
 #include "controller/message_queue.h"
+#include "platform/wake_signal.h"
 #include "rezadedudid.h"
 
 namespace rez {
@@ -24,6 +25,10 @@ struct Mailbox {
     MessageQueue autoQueue{kTxQueueCapacity};      // repeated messages, either transport
     MessageQueue serialRxQueue{kRxQueueCapacity};  // frames parsed from the serial port
     MessageQueue udpRxQueue{kRxQueueCapacity};     // frames parsed from UDP datagrams
+    // Given after a message joined the serial or the UDP transmit queue, so
+    // that transport writes it at once instead of at its next pass.
+    platform::WakeSignal serialTxWake;
+    platform::WakeSignal udpTxWake;
 
     void clearAll();
 };

@@ -46,6 +46,39 @@ void openSection(platform::SharedMemory& section, const char* name) {
     }
 }
 
+// A failed port call: reported, and the port closed.
+void portFailed(const CSerialException& e) {
+    consolePrint(" Serial Exception Error: %u \n", e.m_dwError);
+    closeControllerPort();
+}
+
+// Writes every queued message with its checksum. Once the port has failed
+// the rest are dropped, since each would only fail the same way; the port is
+// then closed and false returned.
+bool writeTransmitQueue(CSerialPort& port) {
+    bool portOk = true;
+    while (auto message = mailbox().serialTxQueue.takeFront()) {
+        if (!portOk || message->empty()) continue;
+        writeChecksumTrailer(*message);
+        try {
+            port.Write(message->data(), static_cast<int>(message->size()));
+        } catch (const CSerialException& e) {
+            portFailed(e);
+            portOk = false;
+        }
+    }
+    return portOk;
+}
+
+// Between passes: what was queued since goes out at once, as long as the
+// link still holds the port and has not been paused or stood aside.
+void writeOnWake(SerialLink& link) {
+    const LinkFlags& flags = linkFlags();
+    if (!flags.linkRunning.load() || !flags.interfaceRunning.load() || flags.udpLive.load()) return;
+    std::lock_guard<std::mutex> use(link.portUse);
+    if (flags.portConnected.load()) writeTransmitQueue(controllerPort());
+}
+
 // One Connected pass's port work: the transmit queue with checksums, the
 // auto message with its repeat rule, and every byte the controller sent.
 // A failing call closes the port; the rest of the pass then touches the port
@@ -55,24 +88,11 @@ bool exchangeWithController(SerialLink& link) {
     LinkFlags& flags = linkFlags();
     Mailbox& box = mailbox();
     CSerialPort& port = controllerPort();
-    bool portOk = true;
+    bool portOk = writeTransmitQueue(port);
     auto fail = [&](const CSerialException& e) {
-        consolePrint(" Serial Exception Error: %u \n", e.m_dwError);
-        closeControllerPort();
+        portFailed(e);
         portOk = false;
     };
-
-    // The messages queued now go out; once the port has failed the rest of
-    // them are dropped, since each would only fail the same way.
-    while (auto message = box.serialTxQueue.takeFront()) {
-        if (!portOk || message->empty()) continue;
-        writeChecksumTrailer(*message);
-        try {
-            port.Write(message->data(), static_cast<int>(message->size()));
-        } catch (const CSerialException& e) {
-            fail(e);
-        }
-    }
 
     // The auto message keeps its end marker. A lone one is repeated until
     // the count runs out; a newer one behind it takes over after one write.
@@ -124,6 +144,7 @@ void serialLinkLoop() {
     flags.linkEnded = false;
     flags.interfaceRunning = true;
     link.linkClock.restart();
+    const bool onWake = transmitOnWake();
 
     while (flags.linkRunning.load()) {
         link.passes.fetch_add(1, std::memory_order_relaxed);
@@ -146,7 +167,13 @@ void serialLinkLoop() {
             if (!exchangeWithController(link)) continue;
         }
         if (parseFrames(link.serialRxBuffer, mailbox().serialRxQueue)) flags.serialLive = true;
-        waitPrecise(link.linkClock);
+        if (onWake)
+            waitPrecise(link.linkClock, mailbox().serialTxWake, [&link] {
+                writeOnWake(link);
+                return true;
+            });
+        else
+            waitPrecise(link.linkClock);
     }
 
     {

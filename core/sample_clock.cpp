@@ -3,6 +3,7 @@
 #include <cmath>
 
 #include "platform/clock.h"
+#include "platform/environment.h"
 
 namespace rez {
 
@@ -42,27 +43,54 @@ constexpr int kProbeEvery = 16;
 // does, where a late wake-up costs nothing.
 constexpr int kCautiousPasses = 25;
 
-void spinToEndOfPass(SampleClock& clock, double e) {
-    while (e <= kPassUs) e = clock.elapsedUs();
+// The loop's wake-up, when it has one: its signal, its work and the ticket
+// taken before the work last ran.
+struct Waker {
+    platform::WakeSignal& wake;
+    WakeWork& work;
+    std::uint32_t ticket = 0;
+
+    // Runs the work for every signal since the last run; false when the
+    // work asked to stop.
+    bool runIfSignalled() {
+        if (!wake.signalledSince(ticket)) return true;
+        return runNow();
+    }
+    bool runNow() {
+        ticket = wake.ticket();  // taken first: a signal during the work wakes the next wait
+        return work.run();
+    }
+};
+
+bool spinToEndOfPass(SampleClock& clock, double e, Waker* waker) {
+    while (e <= kPassUs) {
+        if (waker && !waker->runIfSignalled()) return false;
+        e = clock.elapsedUs();
+    }
     clock.restart();
     clock.lastTickUs = e;
+    return true;
 }
 
-}  // namespace
-
-void waitPreciseMillisecondSleep(SampleClock& clock) {
+bool millisecondSleep(SampleClock& clock, Waker* waker) {
     const double e = clock.elapsedUs();
-    if (e > 0.0 && e < 1000.0) platform::sleepNs(1'000'000);
-    spinToEndOfPass(clock, e);
+    if (e > 0.0 && e < 1000.0) {
+        if (!waker) {
+            platform::sleepNs(1'000'000);
+        } else {
+            const std::int64_t deadline = platform::counterNow() + static_cast<std::int64_t>(std::llround(1000.0 * clock.ticksPerUs));
+            while (waker->wake.waitUntil(deadline, waker->ticket))
+                if (!waker->runNow()) return false;
+        }
+    }
+    return spinToEndOfPass(clock, clock.elapsedUs(), waker);
 }
 
-void waitPrecise(SampleClock& clock) {
+bool precise(SampleClock& clock, Waker* waker) {
     if (!clock.preciseWait) clock.preciseWait = std::make_unique<PreciseWait>();
     PreciseWait& wait = *clock.preciseWait;
-    if (!wait.timer.available()) {
-        waitPreciseMillisecondSleep(clock);
-        return;
-    }
+    if (waker && !waker->runNow()) return false;
+    if (!wait.timer.available()) return millisecondSleep(clock, waker);
     const bool learnt = wait.fixedMarginUs <= 0.0;
     const double marginUs = learnt ? wait.margin.marginUs() : wait.fixedMarginUs;
     // A timer that needs more than half a millisecond of margin (Wine's run
@@ -72,26 +100,53 @@ void waitPrecise(SampleClock& clock) {
     // comes down again once the timer does better.
     if (learnt && wait.cautiousPassesLeft > 0) {
         --wait.cautiousPassesLeft;
-        waitPreciseMillisecondSleep(clock);
-        return;
+        return millisecondSleep(clock, waker);
     }
-    if (learnt && wait.margin.samples() > 0 && marginUs > kTrustedMarginUs && ++wait.passesSinceProbe < kProbeEvery) {
-        waitPreciseMillisecondSleep(clock);
-        return;
-    }
+    if (learnt && wait.margin.samples() > 0 && marginUs > kTrustedMarginUs && ++wait.passesSinceProbe < kProbeEvery)
+        return millisecondSleep(clock, waker);
     wait.passesSinceProbe = 0;
     const double wakeUs = kPassUs - marginUs;
     double e = clock.elapsedUs();
     if (e < wakeUs) {
         const std::int64_t deadline = clock.start + static_cast<std::int64_t>(std::llround(wakeUs * clock.ticksPerUs));
-        wait.timer.sleepUntil(deadline);
+        // Only a sleep that the timer ended tells how late the timer wakes.
+        bool timerEnded = true;
+        if (!waker) {
+            wait.timer.sleepUntil(deadline);
+        } else {
+            while (wait.timer.sleepUntil(deadline, waker->wake, waker->ticket)) {
+                if (!waker->runNow()) return false;
+                if (platform::counterNow() >= deadline) {
+                    timerEnded = false;
+                    break;
+                }
+            }
+        }
         const std::int64_t woke = platform::counterNow();
-        wait.margin.record(static_cast<double>(woke - deadline) / clock.ticksPerUs);
         e = static_cast<double>(woke - clock.start) / clock.ticksPerUs;
-        wait.lastWakeUs = e;
-        if (e > kPassUs) wait.cautiousPassesLeft = kCautiousPasses;
+        if (timerEnded) {
+            wait.margin.record(static_cast<double>(woke - deadline) / clock.ticksPerUs);
+            wait.lastWakeUs = e;
+            if (e > kPassUs) wait.cautiousPassesLeft = kCautiousPasses;
+        }
     }
-    spinToEndOfPass(clock, e);
+    return spinToEndOfPass(clock, e, waker);
+}
+
+}  // namespace
+
+void waitPreciseMillisecondSleep(SampleClock& clock) { millisecondSleep(clock, nullptr); }
+
+void waitPrecise(SampleClock& clock) { precise(clock, nullptr); }
+
+bool waitPrecise(SampleClock& clock, platform::WakeSignal& wake, WakeWork& work) {
+    Waker waker{wake, work};
+    return precise(clock, &waker);
+}
+
+bool transmitOnWake() {
+    const auto value = platform::environmentVariable("REZ_PASS_START_TRANSMIT");
+    return !(value && *value == "1");
 }
 
 void waitCoarse(SampleClock& clock) {

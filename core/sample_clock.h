@@ -8,6 +8,7 @@
 
 #include "core/wake_margin.h"
 #include "platform/precise_wait.h"
+#include "platform/wake_signal.h"
 
 namespace rez {
 
@@ -62,6 +63,38 @@ struct SampleClock {
 // the timer's recent lateness. Without such a timer, or with one that needs
 // more than half a millisecond of margin, as below.
 void waitPrecise(SampleClock& clock);
+// Work a loop does the moment it is woken during its wait (writing what was
+// just queued); false ends the wait at once.
+class WakeWork {
+public:
+    virtual bool run() = 0;
+
+protected:
+    ~WakeWork() = default;
+};
+
+// The precise wait, woken by `wake`: the same sleep and final spin, but each
+// signal during them runs `work` at once, and the wait then goes on to the
+// end of the pass. `work` also runs once at the start, for what was queued
+// before the wait began. False (the clock not restarted) when `work` asked to
+// stop.
+bool waitPrecise(SampleClock& clock, platform::WakeSignal& wake, WakeWork& work);
+template <class F>
+bool waitPrecise(SampleClock& clock, platform::WakeSignal& wake, F&& work) {
+    struct Adapter final : WakeWork {
+        explicit Adapter(F& f) : f_(f) {}
+        bool run() override { return f_(); }
+        F& f_;
+    } adapter(work);
+    return waitPrecise(clock, wake, static_cast<WakeWork&>(adapter));
+}
+
+// Whether the transports write queued messages the moment they are queued
+// (the default) or only at the start of each pass, as they once did: the
+// environment variable REZ_PASS_START_TRANSMIT set to 1 asks for the latter.
+// Read when a loop starts.
+bool transmitOnWake();
+
 // The precise wait with the millisecond sleep: sleep 1 ms if less than 1 ms
 // has passed, then busy-wait to 2000 us.
 void waitPreciseMillisecondSleep(SampleClock& clock);

@@ -87,14 +87,21 @@ bool sendCopy(platform::UdpSocket& socket, std::vector<std::uint8_t> message, bo
     return socket.sendTo(message.data(), static_cast<int>(message.size()), group, port) >= 0;
 }
 
+// Every queued message, with its checksum. False when a send failed.
+bool sendQueued(platform::UdpSocket& socket, std::uint32_t group, std::uint16_t port) {
+    MessageQueue& queue = mailbox().udpTxQueue;
+    while (auto message = queue.front()) {
+        if (message->size() > 2 && !sendCopy(socket, std::move(*message), true, group, port)) return false;
+        queue.popFront();
+    }
+    return true;
+}
+
 // One sending pass: every queued message, then the auto message. False when
 // a send failed.
 bool sendPass(platform::UdpSocket& socket, std::uint32_t group, std::uint16_t port) {
     Mailbox& box = mailbox();
-    while (auto message = box.udpTxQueue.front()) {
-        if (message->size() > 2 && !sendCopy(socket, std::move(*message), true, group, port)) return false;
-        box.udpTxQueue.popFront();
-    }
+    if (!sendQueued(socket, group, port)) return false;
     if (auto message = box.autoQueue.front()) {
         if (message->size() > 2 &&
             !sendCopy(socket, std::move(*message), controllerVersionLatch().load() != 0, group, port))
@@ -165,20 +172,28 @@ void runSender() {
     log.logInfo("Multicastthread: starting Timer");
     SampleClock& clock = senderClock();
     clock.restart();
+    const bool onWake = transmitOnWake();
+    // Between passes, what was queued since goes out at once, unless the
+    // sender has been stopped, paused or stood aside meanwhile.
+    auto sendOnWake = [&] {
+        if (!flags.udpRunning.load() || !flags.interfaceRunning.load() || flags.serialLive.load()) return true;
+        return sendQueued(socket, group, port);
+    };
 
     while (flags.udpRunning.load()) {
         if (!flags.interfaceRunning.load() || flags.serialLive.load()) {
             platform::sleepMs(100);
             continue;
         }
-        if (!sendPass(socket, group, port)) {
+        const bool sent = sendPass(socket, group, port) &&
+                          (onWake ? waitPrecise(clock, mailbox().udpTxWake, sendOnWake) : (waitPrecise(clock), true));
+        if (!sent) {
             log.logInfo(errorText("Multicastthread: Send failed:"));
             socket.close();
             platform::netCleanup();
             endStopped();
             return;
         }
-        waitPrecise(clock);
     }
 
     log.logInfo(errorText("Multicastthread: Closing Socket:"));

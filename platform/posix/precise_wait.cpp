@@ -5,6 +5,8 @@
 #include <cerrno>
 #include <ctime>
 
+#include "platform/posix/futex_wait.h"
+
 namespace rez::platform {
 
 PreciseTimer::PreciseTimer() = default;
@@ -12,14 +14,27 @@ PreciseTimer::~PreciseTimer() = default;
 
 bool PreciseTimer::available() const noexcept { return true; }
 
-void PreciseTimer::sleepUntil(std::int64_t deadline) noexcept {
-    // The default slack of 50 us lets the kernel batch this wake-up with
-    // others; the pacing wants it as close to the deadline as it can get.
+namespace {
+
+// The default slack of 50 us lets the kernel batch a wake-up with others;
+// the pacing wants it as close to the deadline as it can get.
+void setTightSlack() {
     thread_local bool slackSet = false;
     if (!slackSet) {
         prctl(PR_SET_TIMERSLACK, 1UL, 0UL, 0UL, 0UL);
         slackSet = true;
     }
+}
+
+}  // namespace
+
+bool PreciseTimer::sleepUntil(std::int64_t deadline, WakeSignal& wake, std::uint32_t ticket) noexcept {
+    setTightSlack();
+    return futexWaitUntil(wake, deadline, ticket);
+}
+
+void PreciseTimer::sleepUntil(std::int64_t deadline) noexcept {
+    setTightSlack();
     // The counter is CLOCK_MONOTONIC in nanoseconds (platform/posix/clock.cpp).
     timespec until{};
     until.tv_sec = static_cast<time_t>(deadline / 1'000'000'000);

@@ -3,6 +3,7 @@
 #include <windows.h>
 
 #include "platform/clock.h"
+#include "platform/wake_signal.h"
 
 #ifndef CREATE_WAITABLE_TIMER_HIGH_RESOLUTION
 #define CREATE_WAITABLE_TIMER_HIGH_RESOLUTION 0x00000002
@@ -25,22 +26,51 @@ PreciseTimer::~PreciseTimer() {
 
 bool PreciseTimer::available() const noexcept { return timer_ != nullptr; }
 
-void PreciseTimer::sleepUntil(std::int64_t deadline) noexcept {
-    if (timer_ == nullptr) return;
+namespace {
+
+// Arms the timer for `deadline`; the time in 100 ns units, 0 when the
+// deadline has passed or the timer cannot be set.
+std::int64_t arm(HANDLE timer, std::int64_t deadline) {
     const std::int64_t remaining = deadline - counterNow();
-    if (remaining <= 0) return;
+    if (remaining <= 0) return 0;
     // A relative due time, negative, in 100 ns units. The counter runs at
     // 10 MHz on current systems; the general conversion keeps it right on
     // any other frequency.
     const std::int64_t frequency = counterFrequency();
     const std::int64_t units =
         (remaining / frequency) * 10'000'000 + (remaining % frequency) * 10'000'000 / frequency;
-    if (units <= 0) return;
+    if (units <= 0) return 0;
     LARGE_INTEGER due;
     due.QuadPart = -units;
-    if (!SetWaitableTimer(static_cast<HANDLE>(timer_), &due, 0, nullptr, nullptr, FALSE)) return;
+    if (!SetWaitableTimer(timer, &due, 0, nullptr, nullptr, FALSE)) return 0;
+    return units;
+}
+
+}  // namespace
+
+void PreciseTimer::sleepUntil(std::int64_t deadline) noexcept {
+    if (timer_ == nullptr) return;
+    const std::int64_t units = arm(static_cast<HANDLE>(timer_), deadline);
+    if (units == 0) return;
     // The time-out only guards against a timer that never fires.
     WaitForSingleObject(static_cast<HANDLE>(timer_), static_cast<DWORD>(units / 10'000 + 50));
+}
+
+bool PreciseTimer::sleepUntil(std::int64_t deadline, WakeSignal& wake, std::uint32_t ticket) noexcept {
+    if (timer_ == nullptr || wake.nativeHandle() == nullptr) return wake.waitUntil(deadline, ticket);
+    wake.waiters().fetch_add(1);
+    bool woken = wake.signalledSince(ticket);
+    const std::int64_t units = woken ? 0 : arm(static_cast<HANDLE>(timer_), deadline);
+    const HANDLE both[2] = {static_cast<HANDLE>(wake.nativeHandle()), static_cast<HANDLE>(timer_)};
+    // An event set for a signal already seen ends a wait early with nothing
+    // new; the timer is still armed, so the wait simply goes on.
+    while (!woken && units > 0) {
+        const DWORD result = WaitForMultipleObjects(2, both, FALSE, static_cast<DWORD>(units / 10'000 + 50));
+        woken = wake.signalledSince(ticket);
+        if (result != WAIT_OBJECT_0) break;
+    }
+    wake.waiters().fetch_sub(1);
+    return woken || wake.signalledSince(ticket);
 }
 
 }  // namespace rez::platform

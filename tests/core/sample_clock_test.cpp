@@ -1,6 +1,8 @@
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <cmath>
+#include <thread>
 
 #include "core/bytes.h"
 #include "core/sample_clock.h"
@@ -30,6 +32,36 @@ TEST(TickPacing, PreciseWaitEndsAfter2000Microseconds) {
         EXPECT_GT(clock.lastTickUs, 2000.0);
         EXPECT_GE(clock.intervalMs(), 2.0);
     }
+}
+
+// Signals during the wait run the work at once, mid-pass, but never end the
+// pass early; work that asks to stop ends the wait without a restart.
+TEST(TickPacing, WakesRunTheWorkMidPassWithoutShorteningIt) {
+    platform::WakeSignal wake;
+    std::atomic<bool> flooding{true};
+    std::thread signaller([&] {
+        while (flooding.load()) {
+            wake.signal();
+            platform::sleepNs(100'000);
+        }
+    });
+    SampleClock clock;
+    clock.restart();
+    constexpr int kPasses = 50;
+    int runs = 0;
+    for (int i = 0; i < kPasses; ++i) {
+        ASSERT_TRUE(waitPrecise(clock, wake, [&] { return ++runs, true; }));
+        EXPECT_GE(clock.intervalMs(), 2.0) << "pass " << i;
+    }
+    flooding = false;
+    signaller.join();
+    EXPECT_GT(runs, kPasses + 10) << "once at the start of each wait, and again for signals during it";
+
+    const std::int64_t start = clock.start;
+    int stopRuns = 0;
+    EXPECT_FALSE(waitPrecise(clock, wake, [&] { return ++stopRuns, false; }));
+    EXPECT_EQ(stopRuns, 1);
+    EXPECT_EQ(clock.start, start);
 }
 
 // The coarse wait sleeps 2 ms, 1 ms or not at all depending on how far the

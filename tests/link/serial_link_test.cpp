@@ -240,6 +240,61 @@ TEST_F(SerialLink, AutoMessageRepeatsTwelveTimesAndGivesWayToANewerOne) {
         << "the older message is gone once the newer one is written";
 }
 
+// Messages are written the moment they are queued, between passes: a burst
+// from several host threads still goes out once each, in queue order, and a
+// lone auto message queued meanwhile keeps its 12 writes, one per pass.
+TEST_F(SerialLink, BurstFromSeveralThreadsGoesOutOnceEachInOrderBesideTheAutoMessage) {
+    LinkThread link;
+    connectStandardPort();
+    ASSERT_TRUE(controller_.send(EmulatedController::makeFrame(0xF9, 8, Trailer::Checksum)));
+    ASSERT_TRUE(eventually([] { return linkFlags().serialLive.load(); }));
+    controller_.reset();
+
+    constexpr int kThreads = 4;
+    constexpr int kEach = 60;
+    const Bytes lone = EmulatedController::makeFrame(0xF8, 38, Trailer::Marker, 0x77);
+    const std::uint64_t passesBefore = serialLink().passes.load();
+    ASSERT_EQ(autoMessagemmf(lone.data()), 1);
+    std::uint64_t passesToDrain = 0;
+    std::thread watcher([&] {
+        eventually([] { return mailbox().autoQueue.empty(); });
+        passesToDrain = serialLink().passes.load() - passesBefore;
+    });
+    std::vector<std::thread> hosts;
+    for (int t = 0; t < kThreads; ++t) {
+        hosts.emplace_back([t] {
+            for (int i = 0; i < kEach; ++i) {
+                Bytes m = EmulatedController::makeFrame(0xFC, 36, Trailer::Marker);
+                m[2] = static_cast<std::uint8_t>(t);
+                m[3] = static_cast<std::uint8_t>(i);
+                while (sendMessagemmf(m.data()) != 1) platform::sleepNs(50'000);  // queue full: try again
+                platform::sleepNs(200'000);
+            }
+        });
+    }
+    for (auto& h : hosts) h.join();
+    watcher.join();
+    EXPECT_GE(passesToDrain, 12u) << "the auto message is counted per pass";
+    ASSERT_TRUE(eventually([&] { return controller_.counts().frames >= kThreads * kEach + 12; }));
+
+    int next[kThreads] = {};
+    std::size_t autoWrites = 0;
+    for (const auto& f : controller_.frames()) {
+        if (f.bytes == lone) {
+            ++autoWrites;
+            continue;
+        }
+        ASSERT_EQ(f.bytes.size(), 36u);
+        const int t = f.bytes[2];
+        ASSERT_LT(t, kThreads);
+        EXPECT_EQ(f.bytes[3], next[t]) << "thread " << t << ": once each, in the order queued";
+        next[t] = f.bytes[3] + 1;
+    }
+    for (int t = 0; t < kThreads; ++t) EXPECT_EQ(next[t], kEach) << "thread " << t;
+    EXPECT_EQ(autoWrites, 12u);
+    EXPECT_EQ(controller_.counts().badChecksums, 0u);
+}
+
 TEST_F(SerialLink, VanishingControllerIsReportedDroppedAndFoundAgain) {
     enableAutoconnect();
     LinkThread link;
