@@ -34,8 +34,6 @@ constexpr int kStandardPortRetryMs = 500;
 // it is dropped (the count runs 0..11 the first time, 1..11 after that).
 constexpr int kAutoRepeatLimit = 10;
 
-std::string comName(long long number) { return "COM" + std::to_string(number); }
-
 // Creates and maps one of the link's named sections; a view that cannot be
 // mapped is reported and its section closed, a failed creation is silent.
 void openSection(platform::SharedMemory& section, const char* name) {

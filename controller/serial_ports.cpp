@@ -28,8 +28,6 @@ constexpr std::uint32_t controllerQueueBytes = 5120;
 // waits this long for a silent device.
 constexpr std::uint32_t controllerTimeoutMs = 10000;
 
-std::string comName(int port) { return "COM" + std::to_string(port); }
-
 struct ControllerPortState {
     CSerialPort port;
     std::mutex statusLock;
@@ -59,6 +57,8 @@ long long comNumber(const std::string& name) {
 }
 
 }  // namespace
+
+std::string comName(long long number) { return "COM" + std::to_string(number); }
 
 CSerialException::CSerialException(std::uint32_t error) : m_dwError(error) {}
 

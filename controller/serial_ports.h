@@ -83,6 +83,8 @@ bool closeControllerPort();  // clears portConnected and closes the port; always
 // Whether a present COM device whose friendly name holds portName ("COM7")
 // carries one of the USB adapters a controller is built with.
 bool checkUsbId(const std::string& portName);
+// "COM" and the port number, the name every port service takes.
+std::string comName(long long number);
 // Whether a hardware-id list names one of those adapters: some id holds one
 // of the vendor/product fragments, compared byte for byte (upper case).
 bool acceptedUsbId(const std::vector<std::string>& hardwareIds);
