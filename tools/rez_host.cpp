@@ -135,6 +135,20 @@ private:
 };
 #endif
 
+// The six rig cues of a cue frame (little-endian floats from byte 2).
+void printRigCues(const char* where, const std::uint8_t* frame) {
+    double rig[6];
+    for (int i = 0; i < 6; ++i) {
+        std::uint32_t bits = 0;
+        for (int b = 3; b >= 0; --b) bits = bits << 8 | frame[2 + 4 * i + b];
+        float value;
+        std::memcpy(&value, &bits, sizeof value);
+        rig[i] = static_cast<double>(value);
+    }
+    std::printf("        %-22s lat %8.3f lon %8.3f ver %8.3f yaw %8.3f roll %8.3f pitch %8.3f\n", where, rig[0], rig[1],
+                rig[2], rig[3], rig[4], rig[5]);
+}
+
 struct Settings {
     int seconds = 10;
     bool withController = false;
@@ -263,7 +277,10 @@ int runHost(const Settings& settings, rez::test::MulticastMember* member) {
                         api.getGameTimeFrame(), api.getMotionDataTimeFrame());
         double* cues = nullptr;
         int count = 0;
-        api.getMotionCueData(2, &cues, &count);
+        // The cue array is the engine's own, rewritten by every tick; while a
+        // game is online the host reads the six rig cues from its copy of the
+        // frame instead.
+        if (member == nullptr) api.getMotionCueData(2, &cues, &count);
         if (cues != nullptr && count >= 23)
             std::printf("        cues  lat %8.3f lon %8.3f ver %8.3f yaw %8.3f roll %8.3f pitch %8.3f belt %8.3f fan %6.1f\n",
                         cues[0], cues[1], cues[2], cues[3], cues[4], cues[5], cues[10], cues[22]);
@@ -272,6 +289,7 @@ int runHost(const Settings& settings, rez::test::MulticastMember* member) {
         std::printf("        frame");
         for (std::uint8_t b : frame) std::printf(" %02X", b);
         std::printf("\n");
+        if (member != nullptr) printRigCues("rig cues in the frame", frame);
 #if !defined(_WIN32)
         if (networkController != nullptr) {
             // The listen thread hands replies to readMessagemmf only while it
@@ -289,13 +307,8 @@ int runHost(const Settings& settings, rez::test::MulticastMember* member) {
                         readNow > 0 ? "live" : "not live", netReplies);
             framesBefore = counts.datagrams;
             const auto latest = networkController->receivedFrom(counts.datagrams > 0 ? counts.datagrams - 1 : 0);
-            if (!latest.empty() && latest.back().bytes.size() == 36 && latest.back().bytes[0] == 0xFC) {
-                float rig[6];
-                for (int i = 0; i < 6; ++i) std::memcpy(&rig[i], latest.back().bytes.data() + 2 + 4 * i, 4);
-                std::printf("        at the controller  lat %8.3f lon %8.3f ver %8.3f yaw %8.3f roll %8.3f pitch %8.3f\n",
-                            static_cast<double>(rig[0]), static_cast<double>(rig[1]), static_cast<double>(rig[2]),
-                            static_cast<double>(rig[3]), static_cast<double>(rig[4]), static_cast<double>(rig[5]));
-            }
+            if (!latest.empty() && latest.back().bytes.size() == 36 && latest.back().bytes[0] == 0xFC)
+                printRigCues("at the controller", latest.back().bytes.data());
         }
 #endif
         std::fflush(stdout);
