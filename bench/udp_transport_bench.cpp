@@ -20,7 +20,9 @@
 // with a valid CRC, ticks whose frame never arrived (loss: a frame the
 // engine's tick produced that did not reach the wire, for whatever reason:
 // a full queue, the sender, the network, the member's socket), and the delay
-// from the tick's sample read to the frame's arrival.
+// from the tick's sample read to the frame's arrival, both as the member
+// took it and as the kernel queued it to the member's socket (the two differ
+// by the member's own wait to be scheduled).
 //
 //   udp_transport_bench [seconds, default 60]   (Linux, as root)
 #include <algorithm>
@@ -101,7 +103,7 @@ double usBetween(std::int64_t from, std::int64_t to) {
 
 struct Distribution {
     std::size_t n = 0;
-    double median = 0, p99 = 0, max = 0;
+    double median = 0, p99 = 0, p999 = 0, max = 0;
 };
 
 Distribution distribution(std::vector<double> v) {
@@ -112,6 +114,7 @@ Distribution distribution(std::vector<double> v) {
     d.n = v.size();
     d.median = at(0.5);
     d.p99 = at(0.99);
+    d.p999 = at(0.999);
     d.max = v.back();
     return d;
 }
@@ -234,7 +237,7 @@ std::string measure(rez::test::MulticastMember& member, int seconds) {
     // Each frame belongs to the latest tick with its number that read before it arrived.
     const std::vector<std::int64_t>& stamps = reader->stamps;
     std::set<std::size_t> ticksSeen;
-    std::vector<double> tickToWireUs;
+    std::vector<double> tickToWireUs, tickToSocketUs;
     std::size_t frames = 0, corrupted = 0, versionRequests = 0;
     for (const auto& r : all) {
         if (!isCueFrame(r)) {
@@ -255,6 +258,7 @@ std::string measure(rez::test::MulticastMember& member, int seconds) {
         ++frames;
         ticksSeen.insert(tick);
         tickToWireUs.push_back(usBetween(stamps[tick], r.arrival));
+        if (r.queued != 0) tickToSocketUs.push_back(usBetween(stamps[tick], r.queued));
     }
     std::size_t ticks = 0;
     for (std::size_t i = firstTick; i < lastTick; ++i)
@@ -263,6 +267,7 @@ std::string measure(rez::test::MulticastMember& member, int seconds) {
     const std::size_t lost = ticks - std::min(ticks, ticksSeen.size());
     const Distribution g = distribution(gameToWireUs);
     const Distribution t = distribution(tickToWireUs);
+    const Distribution k = distribution(tickToSocketUs);
 
     std::printf("udp transport bench: %.1f s; engine ticking on BeamNG over UDP; multicast from e1 10.9.0.1 to\n"
                 "232.11.12.14:51324; the member (network controller) at 10.9.0.2 in a namespace of its own\n\n",
@@ -276,9 +281,13 @@ std::string measure(rez::test::MulticastMember& member, int seconds) {
     std::printf("| repeated: a tick's frame seen twice | %zu |\n", frames - ticksSeen.size());
     std::printf("| bad CRC | %zu (all datagrams with a bad trailer: %llu) |\n", corrupted,
                 static_cast<unsigned long long>(counts.bad));
-    std::printf("| game to wire, %zu steps | median %.1f us, p99 %.1f us, max %.1f us |\n", g.n, g.median, g.p99, g.max);
+    std::printf("| game to wire, %zu steps | median %.1f us, p99 %.1f us, p99.9 %.1f us, max %.1f us |\n", g.n, g.median,
+                g.p99, g.p999, g.max);
     std::printf("| steps not seen within 100 ms | %d of %d |\n", notSeen, steps);
-    std::printf("| tick's read to wire | median %.1f us, p99 %.1f us, max %.1f us |\n", t.median, t.p99, t.max);
+    std::printf("| tick's read to wire | median %.1f us, p99 %.1f us, p99.9 %.1f us, max %.1f us |\n", t.median, t.p99,
+                t.p999, t.max);
+    std::printf("| tick's read to the member's socket (kernel stamp) | median %.1f us, p99 %.1f us, p99.9 %.1f us, max %.1f us |\n",
+                k.median, k.p99, k.p999, k.max);
     std::printf("| listen thread live | %s (version requests %zu, answers %llu, replies read %d) |\n",
                 liveThroughout ? "yes, at the end" : "no, at the end", versionRequests,
                 static_cast<unsigned long long>(counts.answers), repliesRead);

@@ -9,6 +9,7 @@
 #include <sys/mount.h>
 #include <sys/socket.h>
 #include <sys/wait.h>
+#include <time.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -25,8 +26,9 @@ namespace rez::test {
 namespace {
 
 // What the member passes to its parent before each datagram: destination
-// port, length, whether it answered, and its arrival on the counter.
-constexpr std::size_t kHeader = 16;
+// port, length, whether it answered, its arrival on the counter and the
+// kernel's stamp of it.
+constexpr std::size_t kHeader = 24;
 constexpr std::size_t kLargestDatagram = 2048;
 
 bool readAll(int fd, void* to, std::size_t count) {
@@ -82,6 +84,8 @@ int joined(std::uint16_t port, const char* group) {
     // A burst while the parent is slow to read must not cost datagrams here.
     const int room = 1 << 20;
     ::setsockopt(fd, SOL_SOCKET, SO_RCVBUF, &room, sizeof room);
+    const int on = 1;
+    ::setsockopt(fd, SOL_SOCKET, SO_TIMESTAMPNS, &on, sizeof on);
     return fd;
 }
 
@@ -124,11 +128,31 @@ std::vector<std::uint8_t> answerTo(const std::uint8_t* d, std::size_t n, int ver
             if (!fds[i].revents) continue;
             unsigned char record[kHeader + kLargestDatagram];
             sockaddr_in from{};
-            socklen_t fromLength = sizeof from;
-            const ssize_t n = ::recvfrom(fds[i].fd, record + kHeader, kLargestDatagram, 0,
-                                         reinterpret_cast<sockaddr*>(&from), &fromLength);
+            iovec space{record + kHeader, kLargestDatagram};
+            alignas(cmsghdr) unsigned char control[CMSG_SPACE(sizeof(timespec))];
+            msghdr message{};
+            message.msg_name = &from;
+            message.msg_namelen = sizeof from;
+            message.msg_iov = &space;
+            message.msg_iovlen = 1;
+            message.msg_control = control;
+            message.msg_controllen = sizeof control;
+            const ssize_t n = ::recvmsg(fds[i].fd, &message, 0);
             const std::int64_t arrival = platform::counterNow();
             if (n < 0) continue;
+            // The kernel stamps on the wall clock; moved onto the counter
+            // (CLOCK_MONOTONIC in nanoseconds here) by the two clocks'
+            // difference now.
+            std::int64_t queued = 0;
+            for (cmsghdr* c = CMSG_FIRSTHDR(&message); c != nullptr; c = CMSG_NXTHDR(&message, c))
+                if (c->cmsg_level == SOL_SOCKET && c->cmsg_type == SCM_TIMESTAMPNS) {
+                    timespec stamp{}, wall{}, steady{};
+                    std::memcpy(&stamp, CMSG_DATA(c), sizeof stamp);
+                    ::clock_gettime(CLOCK_REALTIME, &wall);
+                    ::clock_gettime(CLOCK_MONOTONIC, &steady);
+                    auto ns = [](const timespec& t) { return t.tv_sec * 1'000'000'000LL + t.tv_nsec; };
+                    queued = ns(stamp) + (ns(steady) - ns(wall));
+                }
             bool answered = false;
             const auto answer = answerTo(record + kHeader, static_cast<std::size_t>(n), options.version);
             if (!answer.empty()) {
@@ -144,6 +168,7 @@ std::vector<std::uint8_t> answerTo(const std::uint8_t* d, std::size_t n, int ver
             record[3] = static_cast<unsigned char>(n >> 8);
             record[4] = answered ? 1 : 0;
             std::memcpy(record + 8, &arrival, sizeof arrival);
+            std::memcpy(record + 16, &queued, sizeof queued);
             if (!writeAll(data, record, kHeader + static_cast<std::size_t>(n))) ::_exit(1);
         }
     }
@@ -201,9 +226,10 @@ bool MulticastMember::start(std::string& why) {
 void MulticastMember::readRecords(int fd) {
     unsigned char head[kHeader];
     while (readAll(fd, head, kHeader)) {
-        Received got{static_cast<std::uint16_t>(head[0] | head[1] << 8), std::vector<std::uint8_t>(head[2] | head[3] << 8), 0,
+        Received got{static_cast<std::uint16_t>(head[0] | head[1] << 8), std::vector<std::uint8_t>(head[2] | head[3] << 8), 0, 0,
                      head[4] != 0};
         std::memcpy(&got.arrival, head + 8, sizeof got.arrival);
+        std::memcpy(&got.queued, head + 16, sizeof got.queued);
         if (!readAll(fd, got.bytes.data(), got.bytes.size())) break;
         const Trailer trailer = trailerOf(got.bytes);
         std::lock_guard<std::mutex> use(mutex_);

@@ -7,7 +7,8 @@
 // e1 (10.9.0.1/24), one end of a veth pair; the other end, e2 (10.9.0.2),
 // lives in a second namespace where a MulticastMember joins the default
 // group 232.11.12.14 (port 51324) and 239.1.2.3 (port 5000). The member keeps
-// every datagram with the time it took it off its socket, and, when asked
+// every datagram with the time it took it off its socket (and the kernel's
+// time of its arrival there), and, when asked
 // to, answers the host the way a motion controller does: to the identity
 // request and the version request, by unicast to the sender's address on
 // the host's listen port, so the listen thread there turns live.
@@ -37,6 +38,10 @@ struct Received {
     std::uint16_t port;               // the group's port it came to: 51324 or 5000
     std::vector<std::uint8_t> bytes;  // the whole datagram
     std::int64_t arrival;             // platform counter (CLOCK_MONOTONIC) right after the member's recv
+    // When the kernel queued it to the member's socket, on the same counter
+    // (0 when the kernel gave no stamp): apart from `arrival` by however long
+    // the member waited to be scheduled.
+    std::int64_t queued;
     bool answered;                    // the member sent an answer to it
 };
 
