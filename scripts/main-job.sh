@@ -3,11 +3,16 @@
 # the library for a while (default 10 s): which game is online, its name, the
 # game time frame and the tick period, once a second.
 #
-#   scripts/main-job.sh [seconds] [--controller]
+#   scripts/main-job.sh [seconds] [--controller | --multicast]
 #
 # --controller: the host also runs the serial link against a motion controller
 # it emulates on a pseudo-terminal, and shows the link's state and the frames
 # the controller received.
+# --multicast (Linux, as root): the whole network road in network namespaces
+# the host makes itself: a UDP game, the engine, the multicast sender from a
+# veth adapter to an emulated network controller, which answers on the listen
+# port; shows the cues, the frames the controller received and whether the
+# listen thread is live.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 bash scripts/install-deps.sh
@@ -18,6 +23,7 @@ extra=()
 for arg in "$@"; do
     case "$arg" in
         --controller) extra+=(--controller) ;;
+        --multicast) extra+=(--multicast) ;;
         *) seconds=$arg ;;
     esac
 done

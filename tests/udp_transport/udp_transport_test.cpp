@@ -1,11 +1,10 @@
 // The network controller link: its settings, the listen thread on loopback,
-// and the multicast sender from a veth adapter to a receiver in a network
+// and the multicast sender from a veth adapter to a group member in a network
 // namespace of its own (Linux only).
 #include <gtest/gtest.h>
 
 #include <algorithm>
 #include <chrono>
-#include <fstream>
 #include <functional>
 #include <string>
 #include <thread>
@@ -20,21 +19,13 @@
 #include "platform/clock.h"
 #include "platform/udp_socket.h"
 #include "tests/network/log_folder.h"
+#include "tests/support/multicast_member.h"
 
 #if !defined(_WIN32)
-#include <arpa/inet.h>
-#include <netinet/in.h>
-#include <poll.h>
 #include <sched.h>
 #include <sys/mount.h>
-#include <sys/socket.h>
 #include <sys/wait.h>
 #include <unistd.h>
-
-#include <cerrno>
-#include <cstdlib>
-#include <cstring>
-#include <mutex>
 #endif
 
 namespace rez {
@@ -237,164 +228,23 @@ TEST(MulticastSender, EndsWithUdpEndedWhenNoWiredAdapterIsUp) {
 
 #if !defined(_WIN32)
 
-// Datagrams that arrived at the receiver, by destination port.
-struct Received {
+using test::MulticastMember;
+
+// A datagram the member should get: the group's port and the bytes.
+struct Expected {
     std::uint16_t port;
     Bytes bytes;
-    bool operator==(const Received&) const = default;
 };
 
-// The far end of a veth pair in a network namespace of its own, joined to the
-// default group (port 51324) and to 239.1.2.3 (port 5000) on 10.9.0.2.
-class Receiver {
-public:
-    // Call in a namespace made for the test; false with `why` set on failure.
-    bool start(std::string& why) {
-        int ready[2], go[2], data[2];
-        if (::pipe(ready) || ::pipe(go) || ::pipe(data)) return why = "pipe", false;
-        pid_ = ::fork();
-        if (pid_ == 0) {
-            ::close(ready[0]);
-            ::close(go[1]);
-            ::close(data[0]);
-            listen(ready[1], go[0], data[1]);
-        }
-        ::close(ready[1]);
-        ::close(go[0]);
-        ::close(data[1]);
-        go_ = go[1];
-        char byte = 0;
-        if (::read(ready[0], &byte, 1) != 1 || byte != 'r') return why = "receiver: no namespace", false;
-        const std::string pair = "ip link add e1 type veth peer name e2 netns " + std::to_string(pid_) +
-                                 " && ip addr add 10.9.0.1/24 dev e1 && ip link set e1 up"
-                                 " && ip route add 224.0.0.0/4 dev e1";
-        if (std::system(pair.c_str()) != 0) return why = "set-up failed: " + pair, false;
-        if (::write(go_, "g", 1) != 1 || ::read(ready[0], &byte, 1) != 1 || byte != 'j')
-            return why = "receiver did not join the groups", false;
-        ::close(ready[0]);
-        // The wired side counts as up only once the kernel has seen the
-        // carrier, which it does a while after both ends are up.
-        if (!waitFor([] {
-                std::ifstream state("/sys/class/net/e1/operstate");
-                std::string text;
-                return std::getline(state, text) && text == "up";
-            }))
-            return why = "e1 never came up", false;
-        reader_ = std::thread([this, fd = data[0]] {
-            unsigned char head[4];
-            while (readAll(fd, head, 4)) {
-                Received got{static_cast<std::uint16_t>(head[0] | head[1] << 8), Bytes(head[2] | head[3] << 8)};
-                if (!readAll(fd, got.bytes.data(), got.bytes.size())) break;
-                std::lock_guard<std::mutex> use(mutex_);
-                received_.push_back(std::move(got));
-            }
-            ::close(fd);
-        });
-        return true;
-    }
-    ~Receiver() {
-        if (go_ >= 0) ::close(go_);
-        if (pid_ > 0) ::waitpid(pid_, nullptr, 0);
-        if (reader_.joinable()) reader_.join();
-    }
-    std::vector<Received> received() {
-        std::lock_guard<std::mutex> use(mutex_);
-        return received_;
-    }
-
-private:
-    static bool readAll(int fd, void* to, std::size_t count) {
-        auto* p = static_cast<unsigned char*>(to);
-        while (count > 0) {
-            const ssize_t n = ::read(fd, p, count);
-            if (n <= 0) return false;
-            p += n;
-            count -= static_cast<std::size_t>(n);
-        }
-        return true;
-    }
-    static int joined(std::uint16_t port, const char* group) {
-        const int fd = ::socket(AF_INET, SOCK_DGRAM, 0);
-        sockaddr_in any{};
-        any.sin_family = AF_INET;
-        any.sin_port = htons(port);
-        ip_mreq join{};
-        ::inet_pton(AF_INET, group, &join.imr_multiaddr);
-        ::inet_pton(AF_INET, "10.9.0.2", &join.imr_interface);
-        if (fd < 0 || ::bind(fd, reinterpret_cast<sockaddr*>(&any), sizeof any) != 0 ||
-            ::setsockopt(fd, IPPROTO_IP, IP_ADD_MEMBERSHIP, &join, sizeof join) != 0)
-            ::_exit(1);
-        return fd;
-    }
-    [[noreturn]] static void listen(int ready, int go, int data) {
-        char byte = 0;
-        if (::unshare(CLONE_NEWNET) != 0) ::_exit(1);
-        if (::write(ready, "r", 1) != 1 || ::read(go, &byte, 1) != 1) ::_exit(1);
-        if (std::system("ip link set lo up && ip addr add 10.9.0.2/24 dev e2 && ip link set e2 up") != 0) ::_exit(1);
-        pollfd fds[3] = {{joined(51324, "232.11.12.14"), POLLIN, 0}, {joined(5000, "239.1.2.3"), POLLIN, 0}, {go, POLLIN, 0}};
-        const std::uint16_t ports[2] = {51324, 5000};
-        if (::write(ready, "j", 1) != 1) ::_exit(1);
-        for (;;) {
-            if (::poll(fds, 3, -1) < 0) ::_exit(1);
-            if (fds[2].revents) ::_exit(0);  // the test closed its end
-            for (int i = 0; i < 2; ++i) {
-                if (!fds[i].revents) continue;
-                unsigned char record[4 + 2048];
-                const ssize_t n = ::recv(fds[i].fd, record + 4, 2048, 0);
-                if (n < 0) continue;
-                record[0] = ports[i] & 0xFF;
-                record[1] = ports[i] >> 8;
-                record[2] = static_cast<unsigned char>(n & 0xFF);
-                record[3] = static_cast<unsigned char>(n >> 8);
-                if (::write(data, record, static_cast<std::size_t>(4 + n)) != 4 + n) ::_exit(1);
-            }
-        }
-    }
-
-    pid_t pid_ = -1;
-    int go_ = -1;
-    std::thread reader_;
-    std::mutex mutex_;
-    std::vector<Received> received_;
-};
-
-// Runs `scenario` in a child with a network namespace, a sysfs of its own and
-// a receiver at the far end of a veth pair; the scenario's text is empty
-// when all went as expected.
-void inNetwork(const std::function<std::string(Receiver&)>& scenario) {
-    int fds[2];
-    ASSERT_EQ(::pipe(fds), 0);
-    const pid_t child = ::fork();
-    if (child == 0) {
-        ::close(fds[0]);
-        auto report = [&](const std::string& text) {
-            (void)!::write(fds[1], text.data(), text.size());
-            ::_exit(0);
-        };
-        if (::unshare(CLONE_NEWNET | CLONE_NEWNS) != 0 || ::mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) != 0 ||
-            ::mount("sysfs", "/sys", "sysfs", 0, nullptr) != 0)
-            report(std::string("S") + std::strerror(errno));
-        std::string why;
-        std::string result;
-        {
-            Receiver receiver;
-            result = receiver.start(why) ? "O" + scenario(receiver) : "F" + why;
-        }
-        report(result);
-    }
-    ::close(fds[1]);
-    std::string got;
-    char buffer[512];
-    ssize_t n;
-    while ((n = ::read(fds[0], buffer, sizeof buffer)) > 0) got.append(buffer, static_cast<std::size_t>(n));
-    ::close(fds[0]);
-    int status = 0;
-    ::waitpid(child, &status, 0);
-    ASSERT_TRUE(WIFEXITED(status)) << "the child died";
-    ASSERT_EQ(WEXITSTATUS(status), 0) << "the child ended the process with " << WEXITSTATUS(status);
-    ASSERT_FALSE(got.empty()) << "the child reported nothing";
-    if (got[0] == 'S') GTEST_SKIP() << "no network namespace can be made here: " << got.substr(1);
-    EXPECT_EQ(got, "O");
+// Runs `scenario` in a network namespace of its own with the member at the
+// far end of a veth pair; the scenario's text is empty when all went as
+// expected.
+void inNetwork(const std::function<std::string(MulticastMember&)>& scenario) {
+    const test::NetworkRun run = test::runInNetwork(scenario);
+    if (run.outcome == test::NetworkRun::NoNamespace) GTEST_SKIP() << "no network namespace can be made here: " << run.text;
+    ASSERT_NE(run.outcome, test::NetworkRun::ChildFailed) << run.text;
+    ASSERT_NE(run.outcome, test::NetworkRun::MemberFailed) << run.text;
+    EXPECT_EQ(run.text, "");
 }
 
 Bytes withChecksum(Bytes message) {
@@ -402,7 +252,8 @@ Bytes withChecksum(Bytes message) {
     return message;
 }
 
-std::string describe(const std::vector<Received>& list) {
+template <class List>
+std::string describe(const List& list) {
     std::string text;
     for (const auto& r : list) {
         text += std::to_string(r.port) + ":";
@@ -412,19 +263,21 @@ std::string describe(const std::vector<Received>& list) {
     return text;
 }
 
-// Waits until the receiver holds `expected` and nothing more comes within a
+// Waits until the member holds `expected` and nothing more comes within a
 // few passes; the difference as text.
-std::string expectReceived(Receiver& receiver, const std::vector<Received>& expected) {
-    waitFor([&] { return receiver.received().size() >= expected.size(); });
+std::string expectReceived(MulticastMember& member, const std::vector<Expected>& expected) {
+    waitFor([&] { return member.count() >= expected.size(); });
     platform::sleepMs(100);
-    const auto got = receiver.received();
-    return got == expected ? "" : "expected\n" + describe(expected) + "got\n" + describe(got);
+    const auto got = member.received();
+    const bool same = std::equal(got.begin(), got.end(), expected.begin(), expected.end(),
+                                 [](const test::Received& r, const Expected& e) { return r.port == e.port && r.bytes == e.bytes; });
+    return same ? "" : "expected\n" + describe(expected) + "got\n" + describe(got);
 }
 
 TEST(MulticastSender, SendsEachMessageWithItsChecksumAndRepeatsTheAutoMessageTwelveTimes) {
     LogFolder folder;
     resetLink();
-    inNetwork([](Receiver& receiver) -> std::string {
+    inNetwork([](MulticastMember& member) -> std::string {
         const Bytes three{0x41, 0x0A, 0x0D};
         const Bytes autoA = shortFrame(7, 1), autoB = shortFrame(7, 2), autoC = shortFrame(7, 3);
         mailbox().udpTxQueue.push(three);
@@ -435,9 +288,9 @@ TEST(MulticastSender, SendsEachMessageWithItsChecksumAndRepeatsTheAutoMessageTwe
         std::thread sender([] { startUPDMulticastSenderThread(); });
 
         // Latch clear: the auto message goes out as queued, 12 times.
-        std::vector<Received> expected{{51324, withChecksum(three)}, {51324, withChecksum(shortFrame(2, 5))}};
+        std::vector<Expected> expected{{51324, withChecksum(three)}, {51324, withChecksum(shortFrame(2, 5))}};
         for (int i = 0; i < 12; ++i) expected.push_back({51324, autoA});
-        std::string failure = expectReceived(receiver, expected);
+        std::string failure = expectReceived(member, expected);
 
         // Latch set: with its checksum; a newer auto message replaces the older
         // on the next pass. Both are queued while the sender idles.
@@ -449,7 +302,7 @@ TEST(MulticastSender, SendsEachMessageWithItsChecksumAndRepeatsTheAutoMessageTwe
         linkFlags().interfaceRunning = true;
         expected.push_back({51324, withChecksum(autoB)});
         for (int i = 0; i < 12; ++i) expected.push_back({51324, withChecksum(autoC)});
-        if (failure.empty()) failure = expectReceived(receiver, expected);
+        if (failure.empty()) failure = expectReceived(member, expected);
 
         stopREZadEdudid_Thread();
         sender.join();
@@ -469,7 +322,7 @@ TEST(MulticastSender, SendsEachMessageWithItsChecksumAndRepeatsTheAutoMessageTwe
 TEST(MulticastSender, TakesANewGroupAtItsNextStartAndSurvivesAFailedClose) {
     LogFolder folder;
     resetLink();
-    inNetwork([](Receiver& receiver) -> std::string {
+    inNetwork([](MulticastMember& member) -> std::string {
         std::thread first([] { startUPDMulticastSenderThread(); });
         if (!waitFor([] { return linkFlags().udpRunning.load(); })) {
             first.join();
@@ -477,7 +330,7 @@ TEST(MulticastSender, TakesANewGroupAtItsNextStartAndSurvivesAFailedClose) {
         }
         setMulticastAddr("239.1.2.3", 5000);
         mailbox().udpTxQueue.push(shortFrame(1, 1));
-        std::string failure = expectReceived(receiver, {{51324, withChecksum(shortFrame(1, 1))}});
+        std::string failure = expectReceived(member, {{51324, withChecksum(shortFrame(1, 1))}});
         stopREZadEdudid_Thread();
         first.join();
 
@@ -493,7 +346,7 @@ TEST(MulticastSender, TakesANewGroupAtItsNextStartAndSurvivesAFailedClose) {
         }
         mailbox().udpTxQueue.push(shortFrame(1, 2));
         if (failure.empty())
-            failure = expectReceived(receiver, {{51324, withChecksum(shortFrame(1, 1))}, {5000, withChecksum(shortFrame(1, 2))}});
+            failure = expectReceived(member, {{51324, withChecksum(shortFrame(1, 1))}, {5000, withChecksum(shortFrame(1, 2))}});
         stopREZadEdudid_Thread();
         second.join();
         senderSocketCloser() = nullptr;
