@@ -4,23 +4,30 @@
 // block by block in turn so that a change in the machine's load falls on
 // both alike.
 //
+// Two wires: the serial link to an emulated controller on a pseudo-terminal
+// (it stamps the read of each frame's last byte), and the multicast sender to
+// a group member in a network namespace (the kernel's stamp of the
+// datagram's arrival at the member's socket). Without namespaces (not root)
+// only the serial wire is measured.
+//
 // Tick to wire: a 2 ms tick of the bench's own, paced like the engine's,
 // stamps the counter just before it hands a tagged cue frame to
-// sendMessagemmf; the emulated controller stamps the read of the frame's last
-// byte.
+// sendMessagemmf.
 // Game to wire: the engine ticks on Assetto Corsa telemetry; the game steps
 // its lateral acceleration at random moments (3-7 ms apart, on every phase of
 // both loops) and stamps each step; the first frame that carries the new
 // value ends the measurement. Its floor is the engine's tick, up to 2 ms
 // after the step.
-// CPU: the link thread's CPU time over its wall time, per mode.
+// CPU: the link thread's (or the sender's) CPU time over its wall time.
 //
 //   wire_latency_bench [rounds, default 3]   (each round: about 12 s per mode)
 #include <algorithm>
+#include <array>
 #include <atomic>
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
+#include <filesystem>
 #include <map>
 #include <mutex>
 #include <memory>
@@ -32,6 +39,7 @@
 #include "controller/link_flags.h"
 #include "controller/mailbox.h"
 #include "controller/serial_link.h"
+#include "network/multicast_sender.h"
 #include "core/bytes.h"
 #include "core/sample_clock.h"
 #include "engine/gamesource_engine.h"
@@ -39,6 +47,7 @@
 #include "platform/environment.h"
 #include "tests/support/emulated_controller.h"
 #include "tests/support/game_writers.h"
+#include "tests/support/multicast_member.h"
 #include "tests/support/test_reader.h"
 
 namespace {
@@ -59,59 +68,115 @@ double percentile(std::vector<double> v, double q) {
     return v[std::min(v.size() - 1, static_cast<std::size_t>(q * static_cast<double>(v.size())))];
 }
 
-// The serial link to an emulated controller on a pseudo-terminal, started
-// afresh for each block so that it reads the mode switch.
-class SerialWire {
+void setMode(bool onWake) {
+    if (onWake)
+        rez::platform::unsetEnvironmentVariable("REZ_PASS_START_TRANSMIT");
+    else
+        rez::platform::setEnvironmentVariable("REZ_PASS_START_TRANSMIT", "1");
+}
+
+// A transport's loop on a thread of its own, started afresh for each block so
+// that it reads the mode switch.
+class Wire {
+public:
+    virtual ~Wire() = default;
+    virtual const char* name() const = 0;
+    virtual bool start(bool onWake) = 0;
+    // Stops the loop; the cue frames that reached the far end meanwhile.
+    virtual std::vector<Arrival> stop() = 0;
+    double cpuNs() const { return static_cast<double>(cpuNs_.load()); }
+    double wallMs() const { return static_cast<double>(wallTicks_.load()) / kPerMs; }
+    std::uint64_t badChecksums = 0;
+
+protected:
+    void run(void (*loop)()) {
+        rez::linkFlags().reset();
+        rez::mailbox().clearAll();
+        cpuNs_ = 0;
+        wallTicks_ = 0;
+        thread_ = std::thread([this, loop] {
+            const std::int64_t wall0 = counterNow();
+            loop();
+            cpuNs_ = rez::platform::threadCpuTimeNs();
+            wallTicks_ = counterNow() - wall0;
+        });
+    }
+    void end() {
+        rez::platform::sleepMs(20);  // the last frames reach the far end
+        stopREZadEdudid_Thread();
+        thread_.join();
+    }
+
+private:
+    std::thread thread_;
+    std::atomic<std::int64_t> cpuNs_{0};
+    std::atomic<std::int64_t> wallTicks_{0};
+};
+
+class SerialWire : public Wire {
 public:
     bool open(std::string& why) {
         if (!controller_.open(why)) return false;
         if (!controller_.hasUsbIdentity()) return why = "the line has no USB identity here", false;
         return true;
     }
-    bool start(bool onWake) {
-        if (onWake)
-            rez::platform::unsetEnvironmentVariable("REZ_PASS_START_TRANSMIT");
-        else
-            rez::platform::setEnvironmentVariable("REZ_PASS_START_TRANSMIT", "1");
-        rez::linkFlags().reset();
-        rez::mailbox().clearAll();
-        cpuNs_ = 0;
-        thread_ = std::thread([this] {
-            const std::int64_t wall0 = counterNow();
-            startREZadEdudid_Thread();
-            cpuNs_ = rez::platform::threadCpuTimeNs();
-            wallTicks_ = counterNow() - wall0;
-        });
+    const char* name() const override { return "serial"; }
+    bool start(bool onWake) override {
+        setMode(onWake);
+        run([] { startREZadEdudid_Thread(); });
         EmulatedController::waitUntil([] { return rez::linkFlags().linkRunning.load(); }, 5000);
         setStandartPort(controller_.portName().c_str());
         const bool connected = resumeInterface() == 1;
         controller_.reset();
         return connected;
     }
-    // Stops the link; the frames that reached the controller meanwhile.
-    std::vector<Arrival> stop() {
-        rez::platform::sleepMs(20);  // the last frames reach the line
-        stopREZadEdudid_Thread();
-        thread_.join();
+    std::vector<Arrival> stop() override {
+        end();
         std::vector<Arrival> out;
         for (const auto& f : controller_.framesWithLead(0xFC))
             if (f.trailer == EmulatedController::Trailer::Checksum)
                 out.push_back({f.arrival, rez::load_le<float>(f.bytes.data() + 2)});
-        badChecksums_ += controller_.counts().badChecksums;
+        badChecksums += controller_.counts().badChecksums;
         controller_.reset();
         return out;
     }
-    double cpuNs() const { return static_cast<double>(cpuNs_.load()); }
-    double wallMs() const { return static_cast<double>(wallTicks_.load()) / kPerMs; }
-    std::uint64_t badChecksums() const { return badChecksums_; }
 
 private:
     EmulatedController controller_;
-    std::thread thread_;
-    std::atomic<std::int64_t> cpuNs_{0};
-    std::atomic<std::int64_t> wallTicks_{0};
-    std::uint64_t badChecksums_ = 0;
 };
+
+#if !defined(_WIN32)
+class MulticastWire : public Wire {
+public:
+    explicit MulticastWire(rez::test::MulticastMember& member) : member_(member) {}
+    const char* name() const override { return "multicast"; }
+    bool start(bool onWake) override {
+        setMode(onWake);
+        run([] { startUPDMulticastSenderThread(); });
+        const bool up = EmulatedController::waitUntil(
+            [] { return rez::linkFlags().udpRunning.load() || rez::linkFlags().udpEnded.load(); }, 5000);
+        first_ = member_.count();
+        return up && rez::linkFlags().udpRunning.load();
+    }
+    std::vector<Arrival> stop() override {
+        end();
+        std::vector<Arrival> out;
+        for (const auto& r : member_.receivedFrom(first_)) {
+            if (r.port != 51324 || r.bytes.size() != 36 || r.bytes[0] != 0xFC) continue;
+            if (rez::test::MulticastMember::trailerOf(r.bytes) != rez::test::MulticastMember::Trailer::Checksum) {
+                ++badChecksums;
+                continue;
+            }
+            out.push_back({r.queued != 0 ? r.queued : r.arrival, rez::load_le<float>(r.bytes.data() + 2)});
+        }
+        return out;
+    }
+
+private:
+    rez::test::MulticastMember& member_;
+    std::size_t first_ = 0;
+};
+#endif
 
 struct ModeFigures {
     std::vector<double> tickToWireMs;
@@ -121,9 +186,9 @@ struct ModeFigures {
 };
 
 // One block of the bench's own tick: `count` tagged frames, 2 ms apart.
-void tickBlock(SerialWire& wire, bool onWake, int count, ModeFigures& figures) {
+void tickBlock(Wire& wire, bool onWake, int count, ModeFigures& figures) {
     if (!wire.start(onWake)) {
-        std::printf("wire_latency_bench: the link did not connect\n");
+        std::printf("wire_latency_bench: the %s wire did not start\n", wire.name());
         std::exit(1);
     }
     std::vector<std::int64_t> handed(static_cast<std::size_t>(count));
@@ -222,10 +287,10 @@ private:
     std::vector<Step> steps_;
 };
 
-void gameBlock(SerialWire& wire, bool onWake, SteppingGame& game, const std::map<int, float>& cueOfLevel,
+void gameBlock(Wire& wire, bool onWake, SteppingGame& game, const std::map<int, float>& cueOfLevel,
                int milliseconds, ModeFigures& figures) {
     if (!wire.start(onWake)) {
-        std::printf("wire_latency_bench: the link did not connect\n");
+        std::printf("wire_latency_bench: the %s wire did not start\n", wire.name());
         std::exit(1);
     }
     game.stepping(true);
@@ -247,20 +312,14 @@ void gameBlock(SerialWire& wire, bool onWake, SteppingGame& game, const std::map
     }
 }
 
-}  // namespace
-
-int main(int argc, char** argv) {
-    const int rounds = argc > 1 && std::atoi(argv[1]) > 0 ? std::atoi(argv[1]) : 3;
-    SerialWire wire;
-    std::string why;
-    if (!wire.open(why)) {
-        std::printf("wire_latency_bench: no serial line: %s\n", why.c_str());
-        return 1;
-    }
-    ModeFigures figures[2];  // [0] pass start only, [1] woken on queue
+// Measures every wire in turn; an empty text when all went well.
+std::string measure(const std::vector<Wire*>& wires, int rounds) {
+    // [wire][mode]: mode 0 pass start only, 1 woken on queue.
+    std::vector<std::array<ModeFigures, 2>> figures(wires.size());
     // Tick to wire: the bench's tick, no engine.
     for (int r = 0; r < rounds; ++r)
-        for (int mode : {1, 0}) tickBlock(wire, mode == 1, 2500, figures[mode]);
+        for (std::size_t w = 0; w < wires.size(); ++w)
+            for (int mode : {1, 0}) tickBlock(*wires[w], mode == 1, 2500, figures[w][static_cast<std::size_t>(mode)]);
 
     // Game to wire: the engine on the stepping game.
     SteppingGame game;
@@ -272,53 +331,83 @@ int main(int argc, char** argv) {
     engine->setRigDofLimit(0, -100, 100);
     engine->startThread();
     engine->setMotionSystemReady(1);
-    if (!EmulatedController::waitUntil([&] { return engine->outputFade.load() == 1.0; }, 30000)) {
-        std::printf("wire_latency_bench: the engine never went online\n");
-        return 1;
-    }
+    if (!EmulatedController::waitUntil([&] { return engine->gameConnected.load() && engine->outputFade.load() == 1.0; }, 30000))
+        return "the engine never went online";
     // Which first cue each level gives: held long enough to be read.
     std::map<int, float> cueOfLevel;
     {
-        if (!wire.start(true)) return 1;
+        if (!wires[0]->start(true)) return "no wire";
         std::vector<std::pair<int, std::int64_t>> held;
         for (int level = 0; level < 8; ++level) {
             game.hold(level);
             rez::platform::sleepMs(60);
             held.emplace_back(level, counterNow());
         }
-        const auto arrivals = wire.stop();
+        const auto arrivals = wires[0]->stop();
         for (const auto& [level, until] : held) {
             const auto last = std::find_if(arrivals.rbegin(), arrivals.rend(), [&](const Arrival& a) { return a.at < until; });
-            if (last == arrivals.rend()) {
-                std::printf("wire_latency_bench: no frames while the game held level %d\n", level);
-                return 1;
-            }
+            if (last == arrivals.rend()) return "no frames while the game held level " + std::to_string(level);
             cueOfLevel[level] = last->first;
         }
         for (int a = 0; a < 8; ++a)
             for (int b = a + 1; b < 8; ++b)
-                if (cueOfLevel[a] == cueOfLevel[b]) {
-                    std::printf("wire_latency_bench: levels %d and %d give the same cue\n", a, b);
-                    return 1;
-                }
+                if (cueOfLevel[a] == cueOfLevel[b]) return "two levels give the same cue";
     }
     for (int r = 0; r < rounds; ++r)
-        for (int mode : {1, 0}) gameBlock(wire, mode == 1, game, cueOfLevel, 2500, figures[mode]);
+        for (std::size_t w = 0; w < wires.size(); ++w)
+            for (int mode : {1, 0})
+                gameBlock(*wires[w], mode == 1, game, cueOfLevel, 2500, figures[w][static_cast<std::size_t>(mode)]);
     engine->stopThread();
 
-    std::printf("wire latency bench: serial link to an emulated controller on a pseudo-terminal, %d rounds\n", rounds);
-    std::printf("%-22s %-36s %-28s %s\n", "mode", "tick -> wire ms (median p99 max)", "game -> wire ms (median p99)",
-                "link CPU % of a core");
-    for (int mode : {1, 0}) {
-        ModeFigures& f = figures[mode];
-        const double maxTick = f.tickToWireMs.empty() ? 0.0 : *std::max_element(f.tickToWireMs.begin(), f.tickToWireMs.end());
-        std::printf("%-22s %8.3f %8.3f %8.3f           %8.3f %8.3f           %6.1f\n",
-                    mode ? "woken on queue" : "pass start only", percentile(f.tickToWireMs, 0.5),
-                    percentile(f.tickToWireMs, 0.99), maxTick, percentile(f.gameToWireMs, 0.5),
-                    percentile(f.gameToWireMs, 0.99), f.wallMs > 0 ? f.cpuNs / 1e4 / f.wallMs : 0.0);
-        std::printf("    %zu ticks, %zu frames lost, %zu written twice; %zu steps, %zu never seen on the wire\n", f.ticks,
-                    f.framesLost, f.framesRepeated, f.gameToWireMs.size() + f.stepsUnseen, f.stepsUnseen);
+    std::printf("wire latency bench: %d rounds\n", rounds);
+    std::printf("%-10s %-16s %-30s %-22s %s\n", "wire", "mode", "tick -> wire ms median p99 max", "game -> wire median p99",
+                "CPU % of a core");
+    for (std::size_t w = 0; w < wires.size(); ++w) {
+        for (int mode : {1, 0}) {
+            ModeFigures& f = figures[w][static_cast<std::size_t>(mode)];
+            const double maxTick =
+                f.tickToWireMs.empty() ? 0.0 : *std::max_element(f.tickToWireMs.begin(), f.tickToWireMs.end());
+            std::printf("%-10s %-16s %8.3f %8.3f %8.3f     %8.3f %8.3f      %6.1f\n", wires[w]->name(),
+                        mode ? "woken on queue" : "pass start only", percentile(f.tickToWireMs, 0.5),
+                        percentile(f.tickToWireMs, 0.99), maxTick, percentile(f.gameToWireMs, 0.5),
+                        percentile(f.gameToWireMs, 0.99), f.wallMs > 0 ? f.cpuNs / 1e4 / f.wallMs : 0.0);
+            std::printf("    %zu ticks, %zu frames lost, %zu written twice; %zu steps, %zu never seen on the wire\n",
+                        f.ticks, f.framesLost, f.framesRepeated, f.gameToWireMs.size() + f.stepsUnseen, f.stepsUnseen);
+        }
+        std::printf("    %s: bad checksums %llu\n", wires[w]->name(), static_cast<unsigned long long>(wires[w]->badChecksums));
     }
-    std::printf("bad checksums on the line: %llu\n", static_cast<unsigned long long>(wire.badChecksums()));
-    return 0;
+    std::fflush(stdout);
+    return "";
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    const int rounds = argc > 1 && std::atoi(argv[1]) > 0 ? std::atoi(argv[1]) : 3;
+    if (!rez::platform::environmentVariable("REZ_DOCUMENTS_DIR"))
+        rez::platform::setEnvironmentVariable("REZ_DOCUMENTS_DIR", std::filesystem::temp_directory_path().string());
+    // The controller's reading thread must live in the process that
+    // measures, so the line is opened there.
+    auto measureSerialAnd = [&](Wire* other) -> std::string {
+        SerialWire serial;
+        std::string why;
+        if (!serial.open(why)) return "no serial line: " + why;
+        std::vector<Wire*> wires{&serial};
+        if (other) wires.push_back(other);
+        return measure(wires, rounds);
+    };
+#if !defined(_WIN32)
+    const auto run = rez::test::runInNetwork([&](rez::test::MulticastMember& member) {
+        MulticastWire multicast(member);
+        return measureSerialAnd(&multicast);
+    });
+    if (run.outcome == rez::test::NetworkRun::Ran) {
+        if (!run.text.empty()) std::printf("wire_latency_bench: %s\n", run.text.c_str());
+        return run.text.empty() ? 0 : 1;
+    }
+    std::printf("wire_latency_bench: no network namespace (%s); the serial wire only\n", run.text.c_str());
+#endif
+    const std::string result = measureSerialAnd(nullptr);
+    if (!result.empty()) std::printf("wire_latency_bench: %s\n", result.c_str());
+    return result.empty() ? 0 : 1;
 }
