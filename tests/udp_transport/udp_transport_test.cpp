@@ -319,6 +319,63 @@ TEST(MulticastSender, SendsEachMessageWithItsChecksumAndRepeatsTheAutoMessageTwe
     resetLink();
 }
 
+// Messages go out the moment they are queued, between passes: a burst from
+// several host threads still leaves once each, in queue order, and a lone auto
+// message queued meanwhile keeps its 12 sends, one per 2 ms pass.
+TEST(MulticastSender, BurstFromSeveralThreadsGoesOutOnceEachInOrderBesideTheAutoMessage) {
+    LogFolder folder;
+    resetLink();
+    inNetwork([](MulticastMember& member) -> std::string {
+        constexpr int kThreads = 4;
+        constexpr int kEach = 60;
+        std::thread sender([] { startUPDMulticastSenderThread(); });
+        if (!waitFor([] { return linkFlags().udpRunning.load(); })) return "the sender did not start";
+        // Live: a full queue then refuses the message instead of dropping it.
+        linkFlags().udpLive = true;
+        const Bytes lone = shortFrame(7, 9);
+        mailbox().autoQueue.push(lone);
+        std::vector<std::thread> hosts;
+        for (int t = 0; t < kThreads; ++t) {
+            hosts.emplace_back([t] {
+                for (int i = 0; i < kEach; ++i) {
+                    Bytes m = shortFrame(static_cast<std::uint8_t>(0x10 + t), static_cast<std::uint8_t>(i));
+                    while (sendMessagemmf(m.data()) != 1) platform::sleepNs(50'000);  // queue full: try again
+                    platform::sleepNs(200'000);
+                }
+            });
+        }
+        for (auto& h : hosts) h.join();
+        waitFor([&] { return member.count() >= kThreads * kEach + 12; });
+        platform::sleepMs(100);
+        stopREZadEdudid_Thread();
+        sender.join();
+
+        std::string failure;
+        int next[kThreads] = {};
+        std::vector<std::int64_t> autoSends;
+        for (const auto& r : member.received()) {
+            if (r.bytes == lone) {
+                autoSends.push_back(r.queued != 0 ? r.queued : r.arrival);
+                continue;
+            }
+            const int t = r.bytes.size() == 8 ? r.bytes[2] - 0x10 : -1;
+            if (t < 0 || t >= kThreads || r.bytes[4] != next[t] || r.bytes != withChecksum(shortFrame(r.bytes[2], r.bytes[4])))
+                return "out of order, twice or changed:\n" + describe(std::vector<test::Received>{r});
+            ++next[t];
+        }
+        for (int t = 0; t < kThreads; ++t)
+            if (next[t] != kEach) failure += "thread " + std::to_string(t) + ": " + std::to_string(next[t]) + " arrived\n";
+        if (autoSends.size() != 12) return failure + std::to_string(autoSends.size()) + " sends of the auto message\n";
+        // Twelve passes take 22 ms at least; sent on every wake they would
+        // all leave within a millisecond or two.
+        const double spanMs = static_cast<double>(autoSends.back() - autoSends.front()) * 1000.0 /
+                              static_cast<double>(platform::counterFrequency());
+        if (spanMs < 11.0) failure += "the auto message's sends span only " + std::to_string(spanMs) + " ms\n";
+        return failure;
+    });
+    resetLink();
+}
+
 TEST(MulticastSender, TakesANewGroupAtItsNextStartAndSurvivesAFailedClose) {
     LogFolder folder;
     resetLink();
