@@ -1,8 +1,121 @@
 #include "sources/tcp/nolimits_reader.h"
 
+#include <cstdio>
+
+#include "core/relaxed.h"
+#include "platform/clock.h"
+#include "platform/udp_socket.h"
+#include "sources/game_table.h"
+#include "sources/tcp/nolimits_ride.h"
+
 namespace rez {
 
-// Not built yet: the game table falls back to a reader that never attaches.
-std::unique_ptr<GameReader> makeNoLimitsReader(int) { return nullptr; }
+namespace {
+
+constexpr const char* kServerAddress = "127.0.0.1";
+
+// "what: error text" on standard error, as the C runtime's error report
+// prints it, with the text of the socket error that caused it.
+void reportError(const char* what, int code) {
+    std::fprintf(stderr, "%s: %s\n", what, platform::socketErrorText(code).c_str());
+}
+
+void reportError(const char* what) { reportError(what, platform::lastSocketError()); }
+
+}  // namespace
+
+bool NoLimitsReader::detect() {
+    const int startError = platform::netStartup();
+    if (startError != 0) {
+        reportError("Error initializing Winsock", startError);
+        return false;
+    }
+    bool found = false;
+    {
+        platform::TcpClient probe;
+        if (!probe.open()) {
+            reportError("Error creating socket");
+        } else if (!probe.setNonBlocking()) {
+            reportError("Error setting socket as non-blocking");
+        } else if (!probe.connect(kServerAddress, kNoLimitsPort, kNoLimitsConnectWaitMs)) {
+            reportError("Error connecting to server");
+        } else {
+            const auto idle = noLimitsRequest(kNoLimitsIdle, kNoLimitsIdleRequestId);
+            if (probe.send(idle.data(), static_cast<int>(idle.size())) != static_cast<int>(idle.size()))
+                reportError("Error sending data");
+            // Any answer will do; it is not read.
+            const int ready = probe.waitReadable(kNoLimitsAnswerWaitMs);
+            if (ready < 0) reportError("Error in select");
+            found = ready == 1;
+        }
+    }
+    platform::netCleanup();
+    return found;
+}
+
+bool NoLimitsReader::attach() {
+    close();
+    const int startError = platform::netStartup();
+    if (startError != 0) {
+        reportError("Error initializing Winsock", startError);
+        return false;
+    }
+    if (!client_.open()) {
+        reportError("Error creating socket");
+        platform::netCleanup();
+        return false;
+    }
+    if (!client_.setNonBlocking() || !client_.connect(kServerAddress, kNoLimitsPort, kNoLimitsConnectWaitMs)) {
+        client_.close();
+        platform::netCleanup();
+        return false;
+    }
+    attached_ = true;
+    unsent_ = 0;
+    noLimitsRide().hasPrevious = false;
+    // The first sample's interval counts from here, not from whenever the
+    // clock last ran.
+    clock.start = platform::counterNow();
+    return true;
+}
+
+void NoLimitsReader::close() {
+    if (!attached_) return;
+    attached_ = false;
+    client_.close();
+    platform::netCleanup();
+}
+
+void NoLimitsReader::sendRequest() {
+    if (unsent_ == 0) unsent_ = request_.size();
+    const std::size_t from = request_.size() - unsent_;
+    const int sent = client_.send(request_.data() + from, static_cast<int>(unsent_));
+    if (sent < 0) {
+        reportError("Error sending data");
+        return;
+    }
+    unsent_ -= static_cast<std::size_t>(sent);
+}
+
+bool NoLimitsReader::read(GameDataRecord& record) {
+    if (!attached_) return false;
+    sendRequest();
+    if (client_.waitReadable(0) != 1) return false;
+    const int received = client_.receive(area_.data(), static_cast<int>(area_.size()));
+    if (received < 2) return false;
+    const double intervalMs = clock.stamp();
+    // Only the message at the start counts; whatever came behind it (more
+    // replies, or the start of one) is dropped.
+    const auto telemetry = decodeNoLimitsReply(area_.data(), static_cast<std::size_t>(received));
+    if (!telemetry || !applyNoLimitsTelemetry(*telemetry, intervalMs, record, noLimitsRide())) return false;
+    relaxedStore(record.timeFrame, intervalMs);
+    groundState.store(0, std::memory_order_relaxed);
+    return true;
+}
+
+std::unique_ptr<GameReader> makeNoLimitsReader(int id) {
+    if (id != kNoLimits2) return nullptr;
+    return std::make_unique<NoLimitsReader>();
+}
 
 }  // namespace rez
