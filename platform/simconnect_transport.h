@@ -47,7 +47,8 @@ std::unique_ptr<SimConnectStream> openSimConnectPipe(const std::string& path, in
 // it; empty when absent (always on Linux).
 std::string simConnectRegistryPort(IpFamily family);
 
-// A TCP listener on a loopback address, for stand-ins of a SimConnect server.
+// A TCP listener on a loopback address, or (Windows) a named pipe server, for
+// stand-ins of a SimConnect server.
 class SimConnectListener {
 public:
     SimConnectListener() = default;
@@ -57,6 +58,8 @@ public:
 
     // Listens on 127.0.0.1 or ::1 at `port` (0: any free port).
     bool listen(IpFamily family, std::uint16_t port);
+    // Serves "\\.\pipe\<name>"; false where there are no such pipes.
+    bool listenPipe(const std::string& name);
     std::uint16_t port() const { return port_; }
     // The next client within timeoutMs, or nullptr.
     std::unique_ptr<SimConnectStream> accept(int timeoutMs);
@@ -65,9 +68,15 @@ public:
 private:
 #if defined(_WIN32)
     std::uintptr_t socket_ = ~std::uintptr_t{0};
+    // The pipe instance waiting for a client, and its connect wait.
+    void* pipe_ = nullptr;
+    void* pipeEvent_ = nullptr;
+    void* pipeOverlapped_ = nullptr;
+    bool pipePending_ = false;
 #else
     int socket_ = -1;
 #endif
+    std::string pipeName_;
     std::uint16_t port_ = 0;
 };
 

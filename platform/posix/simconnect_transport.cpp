@@ -152,6 +152,11 @@ bool SimConnectListener::listen(IpFamily family, std::uint16_t port) {
     return true;
 }
 
+bool SimConnectListener::listenPipe(const std::string& name) {
+    pipeName_ = name;
+    return false;  // no such pipes here
+}
+
 std::unique_ptr<SimConnectStream> SimConnectListener::accept(int timeoutMs) {
     if (socket_ < 0) return nullptr;
     pollfd p{socket_, POLLIN, 0};

@@ -316,7 +316,55 @@ bool SimConnectListener::listen(IpFamily family, std::uint16_t port) {
     return true;
 }
 
+bool SimConnectListener::listenPipe(const std::string& name) {
+    close();
+    pipeName_ = "\\\\.\\pipe\\" + name;
+    pipeEvent_ = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+    if (pipeEvent_ == nullptr) return false;
+    auto* ov = new OVERLAPPED{};
+    ov->hEvent = pipeEvent_;
+    pipeOverlapped_ = ov;
+    return true;
+}
+
 std::unique_ptr<SimConnectStream> SimConnectListener::accept(int timeoutMs) {
+    if (pipeOverlapped_ != nullptr) {
+        auto* ov = static_cast<OVERLAPPED*>(pipeOverlapped_);
+        if (pipe_ == nullptr) {
+            HANDLE h = CreateNamedPipeA(pipeName_.c_str(), PIPE_ACCESS_DUPLEX | FILE_FLAG_OVERLAPPED,
+                                        PIPE_TYPE_BYTE | PIPE_READMODE_BYTE | PIPE_WAIT, PIPE_UNLIMITED_INSTANCES, 8192,
+                                        8192, 0, nullptr);
+            if (h == INVALID_HANDLE_VALUE) return nullptr;
+            pipe_ = h;
+            ResetEvent(ov->hEvent);
+            if (ConnectNamedPipe(h, ov)) {
+                pipePending_ = false;
+            } else if (GetLastError() == ERROR_IO_PENDING) {
+                pipePending_ = true;
+            } else if (GetLastError() == ERROR_PIPE_CONNECTED) {
+                pipePending_ = false;
+            } else {
+                CloseHandle(h);
+                pipe_ = nullptr;
+                return nullptr;
+            }
+        }
+        if (pipePending_) {
+            if (WaitForSingleObject(ov->hEvent, static_cast<DWORD>(timeoutMs)) != WAIT_OBJECT_0) return nullptr;
+            DWORD n = 0;
+            if (!GetOverlappedResult(static_cast<HANDLE>(pipe_), ov, &n, FALSE)) {
+                CloseHandle(static_cast<HANDLE>(pipe_));
+                pipe_ = nullptr;
+                pipePending_ = false;
+                return nullptr;
+            }
+            pipePending_ = false;
+        }
+        auto stream = std::make_unique<PipeStream>(static_cast<HANDLE>(pipe_));
+        pipe_ = nullptr;
+        if (!stream->usable()) return nullptr;
+        return stream;
+    }
     if (socket_ == kInvalid) return nullptr;
     const SOCKET s = static_cast<SOCKET>(socket_);
     WSAPOLLFD p{s, POLLRDNORM, 0};
@@ -331,6 +379,19 @@ std::unique_ptr<SimConnectStream> SimConnectListener::accept(int timeoutMs) {
 void SimConnectListener::close() {
     if (socket_ != kInvalid) ::closesocket(static_cast<SOCKET>(socket_));
     socket_ = kInvalid;
+    if (pipe_ != nullptr) {
+        auto* ov = static_cast<OVERLAPPED*>(pipeOverlapped_);
+        CancelIoEx(static_cast<HANDLE>(pipe_), nullptr);
+        DWORD n = 0;
+        if (pipePending_ && ov != nullptr) GetOverlappedResult(static_cast<HANDLE>(pipe_), ov, &n, TRUE);
+        CloseHandle(static_cast<HANDLE>(pipe_));
+        pipe_ = nullptr;
+        pipePending_ = false;
+    }
+    delete static_cast<OVERLAPPED*>(pipeOverlapped_);
+    pipeOverlapped_ = nullptr;
+    if (pipeEvent_ != nullptr) CloseHandle(static_cast<HANDLE>(pipeEvent_));
+    pipeEvent_ = nullptr;
     port_ = 0;
 }
 

@@ -256,3 +256,35 @@ TEST(SimConnectConnect, TriesPipeThenIpv6ThenIpv4ThenPipeFromLocalAddressesOnly)
 
 }  // namespace
 }  // namespace rez
+
+namespace rez {
+namespace {
+
+TEST(SimConnectPipe, RequestsAndMessagesOverTheNamedPipe) {
+    test::FakeSimConnectServer server("RezSimConnectTest" + std::to_string(platform::counterNow() % 100000));
+    if (!server.listening()) GTEST_SKIP() << "no named pipes on this system";
+    test::ConfigFolders folders;
+    folders.write("user", server.configText());
+    std::unique_ptr<ClientClient> client;
+    ASSERT_EQ(ClientClient::open(client, "Rovandelix", 0), kSimConnectOk);
+    EXPECT_EQ(client->transport(), CClient::Transport::Pipe);
+    EXPECT_EQ(client->subscribeToSystemEvent(7, "Quit"), kSimConnectOk);
+    ASSERT_TRUE(test::eventually([&] { return server.requests(0).size() == 2; }));
+    EXPECT_TRUE(server.faults().empty()) << ::testing::PrintToString(server.faults());
+
+    ASSERT_TRUE(server.send(0, test::FakeSimConnectServer::event(7), 5));
+    std::vector<std::uint32_t> ids;
+    ASSERT_TRUE(test::eventually([&] {
+        const std::uint8_t* data = nullptr;
+        std::uint32_t size = 0;
+        if (client->getNextDispatch(&data, &size) == kSimConnectOk) ids.push_back(load_le<std::uint32_t>(data + 8));
+        return ids.size() == 2;
+    }));
+    EXPECT_EQ(ids, (std::vector<std::uint32_t>{2, 4})) << "open reply, then the event";
+    server.drop(0);
+    EXPECT_TRUE(test::eventually([&] { return client->getNextDispatch(nullptr, nullptr) == kSimConnectBroken; }));
+    ClientClient::close(client);
+}
+
+}  // namespace
+}  // namespace rez

@@ -48,7 +48,11 @@ TEST(FlightSimThroughTheEngine, LandingAndTakeOffMoveTheProfileWeights) {
         while (feeding && server.send(client, Server::data(v, onGround.load(), onGround.load()))) platform::sleepMs(2);
     });
 
-    EXPECT_TRUE(test::eventually([&] { return engine->sources.record.slots[kPitchPosition] < -2.8; }));
+    EXPECT_TRUE(test::eventually([&] {
+        for (const AccelerationSnapshot& s : engine->takeAccelerationHistory())
+            if (s.values[kPitchPosition] < -2.8) return true;
+        return false;
+    }));
     EXPECT_EQ(engine->activeGroundState.load(), 0);
     EXPECT_EQ(engine->airWeight.load(), 1.0);
 

@@ -196,6 +196,7 @@ TEST_F(AttachedReader, QuitOrTheQuitEventEndTheSlotOtherEventsDoNot) {
             ASSERT_TRUE(reader_.detect());
             ASSERT_TRUE(reader_.attach());
             ++client;
+            ASSERT_TRUE(test::eventually([&] { return server_.requests(client).size() == 24; }));
         }
         v[0] += 1.0;
         ASSERT_TRUE(server_.send(client, test::joined({c.message, Server::data(v, 0, 0)})));

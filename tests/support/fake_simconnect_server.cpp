@@ -52,6 +52,13 @@ FakeSimConnectServer::FakeSimConnectServer(platform::IpFamily family) {
     if (port_ != 0) thread_ = std::thread([this] { run(); });
 }
 
+FakeSimConnectServer::FakeSimConnectServer(const std::string& pipeName) {
+    if (listener_.listenPipe(pipeName)) {
+        pipeName_ = pipeName;
+        thread_ = std::thread([this] { run(); });
+    }
+}
+
 FakeSimConnectServer::~FakeSimConnectServer() {
     running_ = false;
     if (thread_.joinable()) thread_.join();
@@ -64,6 +71,7 @@ FakeSimConnectServer::~FakeSimConnectServer() {
 }
 
 std::string FakeSimConnectServer::configText() const {
+    if (!pipeName_.empty()) return "[SimConnect]\nProtocol=Pipe\nPort=" + pipeName_ + "\n";
     return "[SimConnect]\nProtocol=IPv4\nAddress=127.0.0.1\nPort=" + std::to_string(port_) + "\n";
 }
 
@@ -117,12 +125,17 @@ bool FakeSimConnectServer::send(int client, const std::vector<std::uint8_t>& byt
 }
 
 void FakeSimConnectServer::drop(int client) {
+    Client* c = nullptr;
+    {
+        std::lock_guard<std::mutex> lock(mutex_);
+        if (client >= static_cast<int>(clients_.size())) return;
+        c = clients_[static_cast<std::size_t>(client)].get();
+    }
+    // Stream first, then the list: the order the server thread takes them in.
+    std::lock_guard<std::mutex> streamLock(c->streamMutex);
+    c->stream.reset();
     std::lock_guard<std::mutex> lock(mutex_);
-    if (client >= static_cast<int>(clients_.size())) return;
-    Client& c = *clients_[static_cast<std::size_t>(client)];
-    std::lock_guard<std::mutex> streamLock(c.streamMutex);
-    c.stream.reset();
-    c.closed = true;
+    c->closed = true;
 }
 
 void FakeSimConnectServer::run() {

@@ -30,9 +30,12 @@ struct SimConnectRequest {
 class FakeSimConnectServer {
 public:
     explicit FakeSimConnectServer(platform::IpFamily family = platform::IpFamily::V4);
+    // Serves the named pipe "\\.\pipe\<pipeName>" instead (Windows only;
+    // elsewhere the server does not listen).
+    explicit FakeSimConnectServer(const std::string& pipeName);
     ~FakeSimConnectServer();
 
-    bool listening() const { return port_ != 0; }
+    bool listening() const { return port_ != 0 || !pipeName_.empty(); }
     std::uint16_t port() const { return port_; }
     // A "SimConnect.cfg" that leads the client here.
     std::string configText() const;
@@ -68,6 +71,7 @@ private:
 
     platform::SimConnectListener listener_;
     std::uint16_t port_ = 0;
+    std::string pipeName_;
     mutable std::mutex mutex_;  // clients_ list, requests and faults
     std::vector<std::unique_ptr<Client>> clients_;
     std::vector<std::string> faults_;
