@@ -144,6 +144,7 @@ TEST(SimConnectConfig, LaterFilesOverrideKeyByKey) {
          "", "", kSmallestMaxReceiveSize, false},
     };
     test::ConfigFolders folders;
+    folders.enterCurrent();
     const auto registry = [](platform::IpFamily f) { return std::string(f == platform::IpFamily::V6 ? "6006" : "4004"); };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.what);
@@ -161,6 +162,7 @@ TEST(SimConnectConfig, LaterFilesOverrideKeyByKey) {
 
 TEST(SimConnectConfig, OpenFollowsTheWinningFile) {
     test::ConfigFolders folders;
+    folders.enterCurrent();
     Server server;
     ASSERT_TRUE(server.listening());
     platform::SimConnectListener closed;  // a port that nobody answers on

@@ -1,7 +1,7 @@
 #pragma once
 // Shared pieces of the SimConnect tests: a private folder that stands for the
-// common and user documents and the current directory, so that no
-// "SimConnect.cfg" of the machine takes part, and a polling wait.
+// common and user documents (and, on request, the current directory), so
+// that no "SimConnect.cfg" of the machine takes part, and a polling wait.
 #include <filesystem>
 #include <fstream>
 #include <string>
@@ -23,8 +23,11 @@ public:
         platform::setEnvironmentVariable("REZ_COMMON_DOCUMENTS_DIR", (root_ / "common").string());
         platform::setEnvironmentVariable("REZ_DOCUMENTS_DIR", (root_ / "user").string());
         savedCwd_ = std::filesystem::current_path();
-        std::filesystem::current_path(root_ / "current");
     }
+    // Makes "current" the current directory until the end of the test (the
+    // Windows child-game helper is found relative to the build folder, so
+    // tests that start games stay there).
+    void enterCurrent() const { std::filesystem::current_path(root_ / "current"); }
     ~ConfigFolders() {
         std::filesystem::current_path(savedCwd_);
         restoreEnv("REZ_COMMON_DOCUMENTS_DIR", savedCommon_);
