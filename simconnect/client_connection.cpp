@@ -290,6 +290,13 @@ std::int32_t ClientClient::close(std::unique_ptr<ClientClient>& client) {
     return kSimConnectOk;
 }
 
+void ClientClient::closeForTeardown(std::unique_ptr<ClientClient>& client) {
+    if (!client) return;
+    listRemove(client.get());
+    client->disconnect(0, 0);
+    client.reset();
+}
+
 void ClientClient::begin(std::uint32_t messageId) {
     std::fill(request_.begin(), request_.begin() + static_cast<std::ptrdiff_t>(fill_), 0);
     fill_ = 16;

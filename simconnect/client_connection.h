@@ -132,6 +132,10 @@ public:
                              SimConnectConnector& connector);
     // Gives queued requests a short while to leave, then drops the connection.
     static std::int32_t close(std::unique_ptr<ClientClient>& client);
+    // Close for the library's own teardown, which may run under the Windows
+    // loader lock: no waiting and no network clean-up (the system's rule
+    // for that lock), only the connection dropped.
+    static void closeForTeardown(std::unique_ptr<ClientClient>& client);
 
     std::int32_t addToDataDefinition(std::uint32_t defineId, const char* datumName, const char* unitsName,
                                      std::uint32_t datumType, float epsilon, std::uint32_t datumId);

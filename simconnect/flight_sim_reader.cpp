@@ -86,7 +86,8 @@ int storeFlightSimSample(const FlightSimSample& sample, GameDataRecord& record) 
 
 FlightSimReader::FlightSimReader(int id) : id_(id) {}
 
-FlightSimReader::~FlightSimReader() { close(); }
+// The readers go with the engine, at the library's unload.
+FlightSimReader::~FlightSimReader() { ClientClient::closeForTeardown(connection_); }
 
 bool FlightSimReader::detect() {
     if (id_ == kMsfs2024 && connection_) {
