@@ -316,6 +316,32 @@ bool SimConnectListener::listen(IpFamily family, std::uint16_t port) {
     return true;
 }
 
+namespace {
+
+// Makes a pipe instance and starts waiting for a client on it; false when
+// the instance cannot be made.
+bool armPipe(const std::string& name, OVERLAPPED* ov, void*& pipe, bool& pending) {
+    HANDLE h = CreateNamedPipeA(name.c_str(), PIPE_ACCESS_DUPLEX | FILE_FLAG_OVERLAPPED,
+                                PIPE_TYPE_BYTE | PIPE_READMODE_BYTE | PIPE_WAIT, PIPE_UNLIMITED_INSTANCES, 8192, 8192, 0,
+                                nullptr);
+    if (h == INVALID_HANDLE_VALUE) return false;
+    ResetEvent(ov->hEvent);
+    pending = false;
+    if (!ConnectNamedPipe(h, ov)) {
+        const DWORD e = GetLastError();
+        if (e == ERROR_IO_PENDING) {
+            pending = true;
+        } else if (e != ERROR_PIPE_CONNECTED) {
+            CloseHandle(h);
+            return false;
+        }
+    }
+    pipe = h;
+    return true;
+}
+
+}  // namespace
+
 bool SimConnectListener::listenPipe(const std::string& name) {
     close();
     pipeName_ = "\\\\.\\pipe\\" + name;
@@ -324,44 +350,34 @@ bool SimConnectListener::listenPipe(const std::string& name) {
     auto* ov = new OVERLAPPED{};
     ov->hEvent = pipeEvent_;
     pipeOverlapped_ = ov;
+    // The first instance exists before this returns, so a client may open
+    // the pipe at once.
+    if (!armPipe(pipeName_, ov, pipe_, pipePending_)) {
+        close();
+        return false;
+    }
     return true;
 }
 
 std::unique_ptr<SimConnectStream> SimConnectListener::accept(int timeoutMs) {
     if (pipeOverlapped_ != nullptr) {
         auto* ov = static_cast<OVERLAPPED*>(pipeOverlapped_);
-        if (pipe_ == nullptr) {
-            HANDLE h = CreateNamedPipeA(pipeName_.c_str(), PIPE_ACCESS_DUPLEX | FILE_FLAG_OVERLAPPED,
-                                        PIPE_TYPE_BYTE | PIPE_READMODE_BYTE | PIPE_WAIT, PIPE_UNLIMITED_INSTANCES, 8192,
-                                        8192, 0, nullptr);
-            if (h == INVALID_HANDLE_VALUE) return nullptr;
-            pipe_ = h;
-            ResetEvent(ov->hEvent);
-            if (ConnectNamedPipe(h, ov)) {
-                pipePending_ = false;
-            } else if (GetLastError() == ERROR_IO_PENDING) {
-                pipePending_ = true;
-            } else if (GetLastError() == ERROR_PIPE_CONNECTED) {
-                pipePending_ = false;
-            } else {
-                CloseHandle(h);
-                pipe_ = nullptr;
-                return nullptr;
-            }
-        }
+        if (pipe_ == nullptr && !armPipe(pipeName_, ov, pipe_, pipePending_)) return nullptr;
         if (pipePending_) {
             if (WaitForSingleObject(ov->hEvent, static_cast<DWORD>(timeoutMs)) != WAIT_OBJECT_0) return nullptr;
             DWORD n = 0;
-            if (!GetOverlappedResult(static_cast<HANDLE>(pipe_), ov, &n, FALSE)) {
+            const BOOL ok = GetOverlappedResult(static_cast<HANDLE>(pipe_), ov, &n, FALSE);
+            pipePending_ = false;
+            if (!ok) {
                 CloseHandle(static_cast<HANDLE>(pipe_));
                 pipe_ = nullptr;
-                pipePending_ = false;
                 return nullptr;
             }
-            pipePending_ = false;
         }
         auto stream = std::make_unique<PipeStream>(static_cast<HANDLE>(pipe_));
         pipe_ = nullptr;
+        // The next client finds an instance waiting too.
+        armPipe(pipeName_, ov, pipe_, pipePending_);
         if (!stream->usable()) return nullptr;
         return stream;
     }
