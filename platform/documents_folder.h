@@ -12,6 +12,10 @@ namespace rez::platform {
 
 // The folder without a trailing separator; empty when the system cannot say.
 std::string documentsFolder();
+// The documents folder shared by all users (Windows: the shell's common
+// documents; Linux has none). REZ_COMMON_DOCUMENTS_DIR, when set and not
+// empty, names it on every system. Empty when there is none.
+std::string commonDocumentsFolder();
 // `name` inside `folder`, joined with the system's separator.
 std::string childPath(const std::string& folder, const std::string& name);
 // Creates one folder; false when it could not be made (also when it exists).

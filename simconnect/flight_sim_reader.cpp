@@ -1,8 +1,166 @@
 #include "simconnect/flight_sim_reader.h"
 
+#include "core/bytes.h"
+#include "core/relaxed.h"
+#include "sources/detection_tests.h"
+#include "sources/game_table.h"
+#include "sources/gravity.h"
+
 namespace rez {
 
-// Not built yet: the game table falls back to a reader that never attaches.
-std::unique_ptr<GameReader> makeFlightSimReader(int) { return nullptr; }
+namespace {
+
+constexpr std::uint32_t kDefinition = 0;
+constexpr std::uint32_t kRequest = 0;
+constexpr std::uint32_t kUserAircraft = 0;
+constexpr std::uint32_t kPeriodSimFrame = 3;
+constexpr std::uint32_t kTypeFloat64 = 4;
+constexpr std::uint32_t kTypeInt64 = 2;
+constexpr std::uint32_t kNoDatumId = 0xFFFFFFFFu;
+
+struct Variable {
+    const char* name;
+    const char* units;
+    std::uint32_t type;
+};
+
+constexpr Variable kVariables[kFlightSimVariables] = {
+    {"ACCELERATION BODY X", "meter per second squared", kTypeFloat64},
+    {"ACCELERATION BODY Y", "meter per second squared", kTypeFloat64},
+    {"ACCELERATION BODY Z", "meter per second squared", kTypeFloat64},
+    {"ROTATION ACCELERATION BODY X", "radians per second squared", kTypeFloat64},
+    {"ROTATION ACCELERATION BODY Y", "radians per second squared", kTypeFloat64},
+    {"ROTATION ACCELERATION BODY Z", "radians per second squared", kTypeFloat64},
+    {"VELOCITY BODY X", "meter per second", kTypeFloat64},
+    {"VELOCITY BODY Y", "meter per second", kTypeFloat64},
+    {"VELOCITY BODY Z", "meter per second", kTypeFloat64},
+    {"ROTATION VELOCITY BODY X", "radians per second", kTypeFloat64},
+    {"ROTATION VELOCITY BODY Y", "radians per second", kTypeFloat64},
+    {"ROTATION VELOCITY BODY Z", "radians per second", kTypeFloat64},
+    {"PLANE HEADING DEGREES TRUE", "radians", kTypeFloat64},
+    {"PLANE BANK DEGREES", "radians", kTypeFloat64},
+    {"PLANE PITCH DEGREES", "radians", kTypeFloat64},
+    {"GEAR IS ON GROUND", "Bool", kTypeInt64},
+    {"SIM ON GROUND", "Bool", kTypeInt64},
+};
+
+struct SystemEvent {
+    std::uint32_t id;
+    const char* name;
+};
+
+constexpr SystemEvent kEvents[] = {{6, "Crashed"}, {kEventQuit, "Quit"}, {4, "SimStart"}, {5, "SimStop"}, {3, "Sim"}};
+
+double deg(double radians) { return radians * 180.0 / kPiShort; }
+
+const char* processName(int id) { return id == kMsfs2020 ? "FlightSimulator.exe" : "FlightSimulator2024.exe"; }
+
+}  // namespace
+
+bool decodeFlightSimData(const std::uint8_t* message, std::size_t size, FlightSimSample& sample) {
+    if (size < kDataBlockOffset + kFlightSimDataSize) return false;
+    const std::uint8_t* block = message + kDataBlockOffset;
+    for (int i = 0; i < 15; ++i) sample.values[i] = load_le<double>(block + 8 * i);
+    sample.gearOnGround = load_le<std::int64_t>(block + 120);
+    sample.simOnGround = load_le<std::int64_t>(block + 128);
+    return true;
+}
+
+int storeFlightSimSample(const FlightSimSample& sample, GameDataRecord& record) {
+    const double* v = sample.values;
+    double* s = record.slots;
+    s[kLateralAccel] = v[0];
+    s[kVerticaAccel] = v[1];
+    s[kLongituAccel] = v[2];
+    s[kLateralSpeed] = -v[6];
+    s[kVerticaSpeed] = -v[7];
+    s[kLongituSpeed] = v[8];
+    s[kPitchSpeed] = -deg(v[9]);
+    s[kYawSpeed] = -deg(v[10]);
+    s[kRollSpeed] = -deg(v[11]);
+    s[kYawPosition] = deg(v[12]);
+    s[kRollPosition] = deg(v[13]);
+    s[kPitchPosition] = -deg(v[14]);
+    return sample.simOnGround == 1 ? 1 : 0;
+}
+
+FlightSimReader::FlightSimReader(int id) : id_(id) {}
+
+// The readers go with the engine, at the library's unload.
+FlightSimReader::~FlightSimReader() { ClientClient::closeForTeardown(connection_); }
+
+bool FlightSimReader::detect() {
+    if (id_ == kMsfs2024 && connection_) {
+        // The slot kept its connection from a pass that found the server but
+        // not the 2024 process. A server that has gone since frees the slot
+        // for a fresh open; otherwise the process test alone decides, so a
+        // 2024 that starts later is still found.
+        std::int32_t rc = kSimConnectOk;
+        for (int taken = 0; rc >= 0 && taken < 1000; ++taken) rc = connection_->getNextDispatch(nullptr, nullptr);
+        if (rc < 0 && rc != kSimConnectFail) {
+            close();
+            return false;
+        }
+        return processTest({processName(id_)});
+    }
+    close();
+    lastResult_ = ClientClient::open(connection_, kSimConnectClientName, 0);
+    if (lastResult_ >= 0 && processTest({processName(id_)})) return true;
+    // The 2024 slot keeps a connection whose process is missing; the 2020
+    // slot lets it go.
+    if (id_ == kMsfs2020 || lastResult_ < 0) close();
+    return false;
+}
+
+bool FlightSimReader::attach() {
+    if (!connection_) return false;
+    for (const Variable& v : kVariables)
+        lastResult_ = connection_->addToDataDefinition(kDefinition, v.name, v.units, v.type, 0.0f, kNoDatumId);
+    lastResult_ = connection_->requestDataOnSimObject(kRequest, kDefinition, kUserAircraft, kPeriodSimFrame, 0, 0, 0, 0);
+    for (const SystemEvent& e : kEvents) lastResult_ = connection_->subscribeToSystemEvent(e.id, e.name);
+    if (lastResult_ >= 0) return true;
+    close();
+    return false;
+}
+
+bool FlightSimReader::read(GameDataRecord& record) {
+    if (!connection_) return false;
+    for (;;) {
+        const std::uint8_t* data = nullptr;
+        std::uint32_t size = 0;
+        lastResult_ = connection_->getNextDispatch(&data, &size);
+        if (lastResult_ < 0) break;
+        // The client keeps only messages with a whole header.
+        const std::uint32_t id = load_le_checked<std::uint32_t>(data, size, 8, 0);
+        if (id == kRecvException) break;
+        if (id == kRecvQuit) {
+            close();
+            return false;
+        }
+        if (id == kRecvEvent) {
+            if (load_le_checked<std::uint32_t>(data, size, 16, 0) == kEventQuit) {
+                close();
+                return false;
+            }
+            continue;
+        }
+        if (id == kRecvSimObjectData && load_le_checked<std::uint32_t>(data, size, 12, 1) == kRequest) {
+            FlightSimSample sample;
+            if (decodeFlightSimData(data, size, sample)) groundState.store(storeFlightSimSample(sample, record));
+        }
+    }
+    relaxedStore(record.timeFrame, clock.stamp());
+    applyGravityParts(record, AccelMode::Add);
+    return true;
+}
+
+void FlightSimReader::close() {
+    if (connection_) ClientClient::close(connection_);
+}
+
+std::unique_ptr<GameReader> makeFlightSimReader(int id) {
+    if (id != kMsfs2020 && id != kMsfs2024) return nullptr;
+    return std::make_unique<FlightSimReader>(id);
+}
 
 }  // namespace rez

@@ -22,6 +22,8 @@ std::string documentsFolder() {
     return {};
 }
 
+std::string commonDocumentsFolder() { return nonEmpty("REZ_COMMON_DOCUMENTS_DIR"); }
+
 std::string childPath(const std::string& folder, const std::string& name) { return folder + "/" + name; }
 
 bool createFolder(const std::string& path) { return ::mkdir(path.c_str(), 0777) == 0; }

@@ -1,0 +1,315 @@
+// The flight-simulator reader against the stand-in server: the requests it
+// sends, what it makes of the messages it gets, and how it detects the two
+// simulators.
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <memory>
+
+#include "simconnect/flight_sim_reader.h"
+#include "sources/game_source_set.h"
+#include "tests/simconnect/simconnect_test_util.h"
+#include "tests/support/child_game.h"
+#include "tests/support/fake_simconnect_server.h"
+#include "tests/support/test_reader.h"
+
+namespace rez {
+namespace {
+
+using Server = test::FakeSimConnectServer;
+
+constexpr double kPi = 3.14159265358979;
+
+// A reader attached to a fresh server, with the 2020 process running.
+class AttachedReader : public ::testing::Test {
+protected:
+    static void SetUpTestSuite() { process_ = new test::ChildGame("FlightSimulator.exe"); }
+    static void TearDownTestSuite() {
+        delete process_;
+        process_ = nullptr;
+    }
+    void SetUp() override {
+        ASSERT_TRUE(process_->started());
+        ASSERT_TRUE(server_.listening());
+        folders_.write("user", server_.configText());
+        ASSERT_TRUE(reader_.detect());
+        ASSERT_TRUE(reader_.attach());
+        ASSERT_TRUE(test::eventually([&] { return server_.requests(0).size() == 24; }));
+    }
+    // Reads until `done` holds; every read must return 1.
+    template <class F>
+    bool readUntil(F done) {
+        return test::eventually([&] {
+            EXPECT_TRUE(reader_.read(record_));
+            return done();
+        });
+    }
+
+    static test::ChildGame* process_;
+    test::ConfigFolders folders_;
+    Server server_;
+    FlightSimReader reader_{kMsfs2020};
+    GameDataRecord record_;
+};
+
+test::ChildGame* AttachedReader::process_ = nullptr;
+
+TEST_F(AttachedReader, AttachSendsTheExactRequests) {
+    EXPECT_TRUE(server_.faults().empty()) << ::testing::PrintToString(server_.faults());
+    const auto r = server_.requests(0);
+    ASSERT_EQ(r.size(), 24u);
+    struct Expected {
+        std::uint32_t id;
+        const char* name1;
+        const char* name2;
+        std::uint32_t number;  // datum type, or event id
+    };
+    const Expected expected[] = {
+        {0xF0000001, "Rovandelix", "", 0},
+        {0xF000000C, "ACCELERATION BODY X", "meter per second squared", 4},
+        {0xF000000C, "ACCELERATION BODY Y", "meter per second squared", 4},
+        {0xF000000C, "ACCELERATION BODY Z", "meter per second squared", 4},
+        {0xF000000C, "ROTATION ACCELERATION BODY X", "radians per second squared", 4},
+        {0xF000000C, "ROTATION ACCELERATION BODY Y", "radians per second squared", 4},
+        {0xF000000C, "ROTATION ACCELERATION BODY Z", "radians per second squared", 4},
+        {0xF000000C, "VELOCITY BODY X", "meter per second", 4},
+        {0xF000000C, "VELOCITY BODY Y", "meter per second", 4},
+        {0xF000000C, "VELOCITY BODY Z", "meter per second", 4},
+        {0xF000000C, "ROTATION VELOCITY BODY X", "radians per second", 4},
+        {0xF000000C, "ROTATION VELOCITY BODY Y", "radians per second", 4},
+        {0xF000000C, "ROTATION VELOCITY BODY Z", "radians per second", 4},
+        {0xF000000C, "PLANE HEADING DEGREES TRUE", "radians", 4},
+        {0xF000000C, "PLANE BANK DEGREES", "radians", 4},
+        {0xF000000C, "PLANE PITCH DEGREES", "radians", 4},
+        {0xF000000C, "GEAR IS ON GROUND", "Bool", 2},
+        {0xF000000C, "SIM ON GROUND", "Bool", 2},
+        {0xF000000E, "", "", 0},
+        {0xF0000017, "Crashed", "", 6},
+        {0xF0000017, "Quit", "", 7},
+        {0xF0000017, "SimStart", "", 4},
+        {0xF0000017, "SimStop", "", 5},
+        {0xF0000017, "Sim", "", 3},
+    };
+    for (std::size_t i = 0; i < r.size(); ++i) {
+        SCOPED_TRACE(i);
+        EXPECT_EQ(r[i].serial, i + 1);
+        EXPECT_EQ(r[i].id, expected[i].id);
+        EXPECT_EQ(r[i].name1, expected[i].name1);
+        EXPECT_EQ(r[i].name2, expected[i].name2);
+        if (r[i].id == 0xF000000C) {
+            EXPECT_EQ(r[i].u32At(16), 0u) << "definition 0";
+            EXPECT_EQ(r[i].u32At(532), expected[i].number);
+        }
+        if (r[i].id == 0xF0000017) {
+            EXPECT_EQ(r[i].u32At(16), expected[i].number);
+        }
+    }
+    // Request 0, definition 0, user aircraft, every frame, nothing else.
+    for (std::size_t at = 16, k = 0; at < 48; at += 4, ++k) EXPECT_EQ(r[18].u32At(at), k == 3 ? 3u : 0u) << at;
+}
+
+TEST_F(AttachedReader, DecodesEveryWaitingMessageInOrderWhateverThePieces) {
+    double first[15], second[15], other[15];
+    for (int i = 0; i < 15; ++i) {
+        first[i] = 100.0 + i;
+        second[i] = 0.1 * (i + 1);
+        other[i] = -50.0;
+    }
+    auto shortData = Server::data(other, 0, 0);
+    shortData.resize(100);
+    shortData[0] = 100;  // a data message that stops before its 17 values
+    const auto stream = test::joined({Server::data(first, 0, 1), Server::event(4), Server::data(second, 1, 0), shortData,
+                                      Server::data(other, 0, 1, /*requestId=*/1)});
+    const auto deg = [](double r) { return r * 180.0 / kPi; };
+    for (std::size_t piece : {0u, 1u, 7u, 176u}) {
+        SCOPED_TRACE(piece);
+        record_ = GameDataRecord{};
+        reader_.groundState = 1;
+        ASSERT_TRUE(server_.send(0, stream, piece));
+        // The stream ends with messages that must change nothing, so the last
+        // decoded values are the second message's.
+        ASSERT_TRUE(server_.send(0, Server::data(second, 1, 0)));
+        if (piece == 0) {
+            // Sent at once, the whole stream is there for the first read that
+            // finds anything: that read takes every message, in order.
+            ASSERT_TRUE(readUntil([&] { return record_.slots[kLateralAccel] != 0.0; }));
+            EXPECT_EQ(record_.slots[kLateralAccel], second[0]);
+        }
+        ASSERT_TRUE(readUntil([&] { return record_.slots[kLateralAccel] == second[0]; }));
+        for (int i = 0; i < 20; ++i) EXPECT_TRUE(reader_.read(record_));
+        const double* s = record_.slots;
+        EXPECT_EQ(s[kLateralAccel], second[0]);
+        EXPECT_EQ(s[kVerticaAccel], second[1]);
+        EXPECT_EQ(s[kLongituAccel], second[2]);
+        EXPECT_EQ(s[kLateralSpeed], -second[6]);
+        EXPECT_EQ(s[kVerticaSpeed], -second[7]);
+        EXPECT_EQ(s[kLongituSpeed], second[8]);
+        EXPECT_DOUBLE_EQ(s[kPitchSpeed], -deg(second[9]));
+        EXPECT_DOUBLE_EQ(s[kYawSpeed], -deg(second[10]));
+        EXPECT_DOUBLE_EQ(s[kRollSpeed], -deg(second[11]));
+        EXPECT_DOUBLE_EQ(s[kYawPosition], deg(second[12]));
+        EXPECT_DOUBLE_EQ(s[kRollPosition], deg(second[13]));
+        EXPECT_DOUBLE_EQ(s[kPitchPosition], -deg(second[14]));
+        EXPECT_EQ(reader_.groundState.load(), 0);
+        // Accelerations came without gravity: the gravity parts are added.
+        EXPECT_DOUBLE_EQ(s[kLateralAccelG], s[kLateralAccel] + s[kLateralGravi]);
+        EXPECT_DOUBLE_EQ(s[kVerticaAccelG], s[kVerticaAccel] + s[kVerticaGravi]);
+        EXPECT_DOUBLE_EQ(s[kLongituAccelG], s[kLongituAccel] + s[kLongituGravi]);
+        EXPECT_NE(s[kVerticaGravi], 0.0);
+    }
+}
+
+TEST_F(AttachedReader, GroundStateIsOneOnlyForSimOnGroundExactlyOne) {
+    const double v[15] = {};
+    struct Case {
+        std::int64_t gear, sim;
+        int ground;
+    };
+    const Case cases[] = {{0, 1, 1}, {1, 0, 0}, {1, 2, 0}, {0, 1, 1}, {1, -1, 0}, {0, 0x100000001, 0}};
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.sim);
+        ASSERT_TRUE(server_.send(0, Server::data(v, c.gear, c.sim)));
+        ASSERT_TRUE(readUntil([&] { return reader_.groundState.load() == c.ground; }));
+        // Nothing else is coming: the state stays.
+        for (int i = 0; i < 5; ++i) EXPECT_TRUE(reader_.read(record_));
+        EXPECT_EQ(reader_.groundState.load(), c.ground);
+    }
+}
+
+TEST_F(AttachedReader, QuitOrTheQuitEventEndTheSlotOtherEventsDoNot) {
+    struct Case {
+        const char* what;
+        std::vector<std::uint8_t> message;
+        bool closes;
+    };
+    // Each case is played on its own connection.
+    const Case cases[] = {
+        {"Crashed", Server::event(6), false}, {"SimStart", Server::event(4), false}, {"SimStop", Server::event(5), false},
+        {"Sim", Server::event(3), false},     {"exception", Server::exception(7, 3, 0xFFFFFFFFu), false},
+        {"quit", Server::quit(), true},       {"Quit event", Server::event(7), true},
+    };
+    double v[15] = {};
+    int client = 0;
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        if (!reader_.connected()) {
+            ASSERT_TRUE(reader_.detect());
+            ASSERT_TRUE(reader_.attach());
+            ++client;
+            ASSERT_TRUE(test::eventually([&] { return server_.requests(client).size() == 24; }));
+        }
+        v[0] += 1.0;
+        ASSERT_TRUE(server_.send(client, test::joined({c.message, Server::data(v, 0, 0)})));
+        if (c.closes) {
+            ASSERT_TRUE(test::eventually([&] { return !reader_.read(record_); }));
+            EXPECT_FALSE(reader_.connected());
+            EXPECT_FALSE(reader_.read(record_)) << "reads give nothing until the source is closed";
+            EXPECT_TRUE(test::eventually([&] { return server_.clientClosed(client); }));
+        } else {
+            ASSERT_TRUE(readUntil([&] { return record_.slots[kLateralAccel] == v[0]; }));
+            EXPECT_TRUE(reader_.connected());
+        }
+    }
+}
+
+TEST_F(AttachedReader, BrokenConnectionKeepsTheLastValuesAndStillReads) {
+    double v[15] = {};
+    v[0] = 4.5;
+    v[13] = 0.25;
+    ASSERT_TRUE(server_.send(0, Server::data(v, 0, 1)));
+    ASSERT_TRUE(readUntil([&] { return record_.slots[kLateralAccel] == 4.5; }));
+    const GameDataRecord before = record_;
+    server_.drop(0);
+    ASSERT_TRUE(readUntil([&] { return reader_.lastResult() == kSimConnectBroken; }));
+    for (int i = 0; i < 20; ++i) {
+        EXPECT_TRUE(reader_.read(record_));
+        EXPECT_EQ(reader_.lastResult(), kSimConnectBroken) << "the next-message call fails at once";
+    }
+    for (int slot = 0; slot < kGameSlotCount; ++slot) EXPECT_EQ(record_.slots[slot], before.slots[slot]) << slot;
+    EXPECT_EQ(reader_.groundState.load(), 1);
+    EXPECT_TRUE(reader_.connected()) << "only a quit, the Quit event or the engine's close end the slot";
+}
+
+// Detection of the two simulators through the game table's order, each
+// reader on its own slot.
+class FlightSimDetection : public ::testing::Test {
+protected:
+    void SetUp() override {
+        ASSERT_TRUE(server_.listening());
+        folders_.write("user", server_.configText());
+        set_.detectPauseMs = 0;
+        for (int id = 0; id < kGameCount; ++id)
+            if (id != kMsfs2020 && id != kMsfs2024) set_.setReader(id, std::make_unique<test::AbsentReader>());
+    }
+    FlightSimReader& reader(int id) { return static_cast<FlightSimReader&>(*set_.readers[static_cast<std::size_t>(id)]); }
+
+    test::ConfigFolders folders_;
+    Server server_;
+    GameSourceSet set_;
+};
+
+TEST_F(FlightSimDetection, BothRunningThe2020SlotWins) {
+    test::ChildGame sim2020("FlightSimulator.exe"), sim2024("FlightSimulator2024.exe");
+    ASSERT_TRUE(sim2020.started() && sim2024.started());
+    EXPECT_EQ(set_.detectGame(), 1);
+    EXPECT_EQ(set_.presentGame(), kMsfs2020);
+    EXPECT_TRUE(reader(kMsfs2020).connected());
+    EXPECT_FALSE(reader(kMsfs2024).connected()) << "the 2024 test never ran";
+}
+
+TEST_F(FlightSimDetection, The2024SlotKeepsItsConnectionUntilTheProcessComes) {
+    // No simulator process: the 2020 slot lets its connection go, the 2024
+    // slot keeps its own and opens no other on the next pass.
+    EXPECT_EQ(set_.detectGame(), 0);
+    ASSERT_TRUE(test::eventually([&] { return server_.clientCount() == 2 && server_.clientClosed(0); }));
+    EXPECT_FALSE(reader(kMsfs2020).connected());
+    EXPECT_TRUE(reader(kMsfs2024).connected());
+    EXPECT_EQ(set_.detectGame(), 0);
+    ASSERT_TRUE(test::eventually([&] { return server_.clientCount() == 3 && server_.clientClosed(2); }));
+    EXPECT_FALSE(server_.clientClosed(1));
+
+    {
+        test::ChildGame sim2024("FlightSimulator2024.exe");
+        ASSERT_TRUE(sim2024.started());
+        EXPECT_EQ(set_.detectGame(), 1);
+        EXPECT_EQ(set_.presentGame(), kMsfs2024);
+        EXPECT_TRUE(test::eventually([&] { return server_.clientCount() == 4; }));
+        EXPECT_FALSE(server_.clientClosed(1)) << "found over the connection it kept";
+        EXPECT_EQ(set_.openGameSource(), 1);
+        EXPECT_TRUE(test::eventually([&] { return server_.requests(1).size() == 24; }));
+        EXPECT_EQ(set_.closeGameSource(), 1);
+        EXPECT_TRUE(test::eventually([&] { return server_.clientClosed(1); }));
+    }
+
+    // A kept connection whose server went away frees the slot for a fresh open.
+    EXPECT_EQ(set_.detectGame(), 0);
+    ASSERT_TRUE(test::eventually([&] { return server_.clientCount() == 6; }));
+    server_.drop(5);
+    EXPECT_EQ(set_.detectGame(), 0);
+    EXPECT_FALSE(reader(kMsfs2024).connected());
+    EXPECT_EQ(set_.detectGame(), 0);
+    EXPECT_TRUE(reader(kMsfs2024).connected());
+    EXPECT_TRUE(server_.faults().empty()) << ::testing::PrintToString(server_.faults());
+}
+
+TEST_F(FlightSimDetection, OnlyThe2024ProcessFrees2020sConnection) {
+    test::ChildGame sim2024("FlightSimulator2024.exe");
+    ASSERT_TRUE(sim2024.started());
+    EXPECT_EQ(set_.detectGame(), 1);
+    EXPECT_EQ(set_.presentGame(), kMsfs2024);
+    EXPECT_TRUE(test::eventually([&] { return server_.clientCount() == 2 && server_.clientClosed(0); }));
+    EXPECT_FALSE(server_.clientClosed(1));
+}
+
+TEST_F(FlightSimDetection, NoServerNoGame) {
+    test::ChildGame sim2020("FlightSimulator.exe");
+    ASSERT_TRUE(sim2020.started());
+    folders_.write("user", "");
+    EXPECT_EQ(set_.detectGame(), 0);
+    EXPECT_FALSE(reader(kMsfs2020).connected());
+    EXPECT_FALSE(reader(kMsfs2024).connected());
+    EXPECT_EQ(liveSimConnectClients(), 0u);
+}
+
+}  // namespace
+}  // namespace rez
