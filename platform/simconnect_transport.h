@@ -1,9 +1,11 @@
 #pragma once
 // The byte streams that reach a flight simulator's SimConnect server: TCP on
 // both systems, the named pipe and the registry's port numbers on Windows
-// only. Every stream is non-blocking: the client polls it from the one thread
-// that uses it, so no system thread ever runs our code for it and closing it
-// never waits on one.
+// only. No call on a stream blocks on the far end: the client polls it from
+// the one thread that uses it. On Linux the sockets are non-blocking; on
+// Windows the system's completion threads keep one read pending into a
+// locked buffer and one write in flight from a send queue, and closing a
+// stream waits (bounded) until none of them still holds it.
 //
 // Sockets need the counted network start-up of udp_socket.h around them.
 #include <cstddef>

@@ -1,9 +1,12 @@
 #include "platform/simconnect_transport.h"
+#include "platform/module.h"
 
 #include <winsock2.h>
 #include <ws2tcpip.h>
 #include <windows.h>
 
+#include <algorithm>
+#include <climits>
 #include <cstring>
 #include <vector>
 
@@ -13,161 +16,331 @@ namespace {
 
 constexpr std::uintptr_t kInvalid = ~std::uintptr_t{0};
 
-class TcpStream : public SimConnectStream {
-public:
-    explicit TcpStream(SOCKET s) : socket_(s) {}
-    ~TcpStream() override {
-        ::shutdown(socket_, SD_BOTH);
-        ::closesocket(socket_);
-    }
-    int send(const void* data, std::size_t size) override {
-        const int n = ::send(socket_, static_cast<const char*>(data), static_cast<int>(size), 0);
-        if (n >= 0) return n;
-        const int e = WSAGetLastError();
-        if (e == WSAEWOULDBLOCK) return 0;
-        error_ = e;
-        return -1;
-    }
-    int receive(void* buffer, std::size_t size) override {
-        const int n = ::recv(socket_, static_cast<char*>(buffer), static_cast<int>(size), 0);
-        if (n > 0) return n;
-        if (n == 0) {
-            if (size == 0) return 0;
-            error_ = WSAECONNRESET;  // the far end closed the stream
-            return -1;
-        }
-        const int e = WSAGetLastError();
-        if (e == WSAEWOULDBLOCK) return 0;
-        error_ = e;
-        return -1;
-    }
-    bool waitReadable(int timeoutMs) override {
-        WSAPOLLFD p{socket_, POLLRDNORM, 0};
-        return WSAPoll(&p, 1, timeoutMs) > 0;
-    }
-    int lastError() const override { return error_; }
+// The part of a stream that the system's completion threads reach. It
+// lives on the heap apart from the stream, and the last of the stream and
+// its pending operations to let go of it frees it, so a completion never
+// lands on freed memory even when the stream gave up waiting for it.
+struct IoContext;
 
-private:
-    SOCKET socket_;
-    int error_ = 0;
+struct IoOp {
+    OVERLAPPED ov{};  // first, so the OVERLAPPED a completion gets is the op
+    IoContext* context = nullptr;
+    bool isRead = false;
 };
 
-// A pipe opened for overlapped I/O and polled: one read and one write at a
-// time, each checked without waiting.
-class PipeStream : public SimConnectStream {
+// Bytes the receive side keeps before it stops reading ahead, and bytes the
+// send queue takes before send() takes no more; both only bound memory.
+constexpr std::size_t kReadChunk = 16384;
+constexpr std::size_t kMaxBuffered = std::size_t{4} << 20;
+constexpr std::size_t kMaxQueued = std::size_t{1} << 20;
+
+struct IoContext {
+    HANDLE handle = INVALID_HANDLE_VALUE;
+    bool isSocket = false;
+    CRITICAL_SECTION lock;
+    HANDLE readable = nullptr;  // set while bytes wait or the stream broke
+    HANDLE idle = nullptr;      // set while no operation is pending
+    IoOp readOp;
+    IoOp writeOp;
+    std::vector<char> chunk = std::vector<char>(kReadChunk);
+    std::vector<char> received;
+    std::size_t receivedOffset = 0;
+    std::vector<char> writing;
+    std::vector<char> queued;
+    int pending = 0;  // operations the system still holds
+    bool reading = false;
+    bool writeInFlight = false;
+    bool broken = false;
+    bool closing = false;
+    bool streamGone = false;
+    int error = 0;
+
+    IoContext() {
+        InitializeCriticalSection(&lock);
+        readOp.context = this;
+        readOp.isRead = true;
+        writeOp.context = this;
+    }
+    ~IoContext() {
+        DeleteCriticalSection(&lock);
+        if (readable != nullptr) CloseHandle(readable);
+        if (idle != nullptr) CloseHandle(idle);
+    }
+    IoContext(const IoContext&) = delete;
+    IoContext& operator=(const IoContext&) = delete;
+
+    std::size_t buffered() const { return received.size() - receivedOffset; }
+
+    // Called with the lock held.
+    void breakWith(int code) {
+        if (!broken) error = code;
+        broken = true;
+        SetEvent(readable);
+    }
+    void began() {
+        if (pending++ == 0) ResetEvent(idle);
+    }
+    // Called with the lock held; true when the context is to be freed.
+    bool ended() {
+        if (--pending == 0) SetEvent(idle);
+        return pending == 0 && streamGone;
+    }
+
+    // Called with the lock held: starts the one read, unless one runs, the
+    // stream is done or enough bytes already wait.
+    void startRead() {
+        if (reading || broken || closing || buffered() >= kMaxBuffered) return;
+        readOp.ov = OVERLAPPED{};
+        began();
+        reading = true;
+        bool started = false;
+        int failure = 0;
+        if (isSocket) {
+            WSABUF buf{static_cast<ULONG>(chunk.size()), chunk.data()};
+            DWORD flags = 0;
+            started = WSARecv(reinterpret_cast<SOCKET>(handle), &buf, 1, nullptr, &flags, &readOp.ov, nullptr) == 0;
+            if (!started) {
+                failure = WSAGetLastError();
+                started = failure == WSA_IO_PENDING;
+            }
+        } else {
+            started = ReadFile(handle, chunk.data(), static_cast<DWORD>(chunk.size()), nullptr, &readOp.ov) != 0;
+            if (!started) {
+                failure = static_cast<int>(GetLastError());
+                started = failure == ERROR_IO_PENDING || failure == ERROR_MORE_DATA;
+            }
+        }
+        // Started (even done at once) means the completion still comes.
+        if (started) return;
+        reading = false;
+        ended();
+        breakWith(failure);
+    }
+
+    // Called with the lock held: hands the queued bytes to one write.
+    void startWrite() {
+        if (writeInFlight || broken || closing || queued.empty()) return;
+        writing.swap(queued);
+        queued.clear();
+        writeOp.ov = OVERLAPPED{};
+        began();
+        writeInFlight = true;
+        bool started = false;
+        int failure = 0;
+        if (isSocket) {
+            WSABUF buf{static_cast<ULONG>(writing.size()), writing.data()};
+            started = WSASend(reinterpret_cast<SOCKET>(handle), &buf, 1, nullptr, 0, &writeOp.ov, nullptr) == 0;
+            if (!started) {
+                failure = WSAGetLastError();
+                started = failure == WSA_IO_PENDING;
+            }
+        } else {
+            started = WriteFile(handle, writing.data(), static_cast<DWORD>(writing.size()), nullptr, &writeOp.ov) != 0;
+            if (!started) {
+                failure = static_cast<int>(GetLastError());
+                started = failure == ERROR_IO_PENDING;
+            }
+        }
+        if (started) return;
+        writeInFlight = false;
+        ended();
+        breakWith(failure);
+    }
+
+    void readDone(DWORD status, DWORD count) {
+        reading = false;
+        if (closing) return;
+        if (status != 0 && status != ERROR_MORE_DATA) {
+            breakWith(static_cast<int>(status));
+            return;
+        }
+        if (count == 0) {  // the far end closed the stream
+            breakWith(isSocket ? WSAECONNRESET : ERROR_BROKEN_PIPE);
+            return;
+        }
+        if (receivedOffset > 0 && receivedOffset == received.size()) {
+            received.clear();
+            receivedOffset = 0;
+        }
+        received.insert(received.end(), chunk.data(), chunk.data() + count);
+        SetEvent(readable);
+        startRead();
+    }
+
+    void writeDone(DWORD status, DWORD count) {
+        writeInFlight = false;
+        if (closing) return;
+        if (status != 0) {
+            breakWith(static_cast<int>(status));
+            return;
+        }
+        if (count < writing.size()) {
+            // What the system did not take goes out first next time.
+            writing.erase(writing.begin(), writing.begin() + count);
+            writing.insert(writing.end(), queued.begin(), queued.end());
+            queued.swap(writing);
+        }
+        writing.clear();
+        startWrite();
+    }
+};
+
+// Runs on a system thread for every completed read or write. It touches
+// only the context, never the stream, which may be gone already.
+VOID CALLBACK ioCompleted(DWORD status, DWORD count, LPOVERLAPPED ov) {
+    auto* op = reinterpret_cast<IoOp*>(ov);
+    IoContext* c = op->context;
+    EnterCriticalSection(&c->lock);
+    if (op->isRead)
+        c->readDone(status, count);
+    else
+        c->writeDone(status, count);
+    const bool last = c->ended();
+    LeaveCriticalSection(&c->lock);
+    if (last) delete c;
+}
+
+// A connected pipe or socket driven by the system's completion threads: one
+// read always pending that fills a locked buffer, and one write in flight
+// that drains the send queue. The caller's thread only copies bytes in and
+// out, so it never blocks on the far end.
+class CompletionStream : public SimConnectStream {
 public:
-    explicit PipeStream(HANDLE h) : handle_(h) {
-        readOv_.hEvent = CreateEventW(nullptr, TRUE, FALSE, nullptr);
-        writeOv_.hEvent = CreateEventW(nullptr, TRUE, FALSE, nullptr);
-        readBuffer_.resize(8192);
+    ~CompletionStream() override {
+        if (c_ == nullptr) return;
+        EnterCriticalSection(&c_->lock);
+        c_->closing = true;
+        LeaveCriticalSection(&c_->lock);
+        CancelIoEx(c_->handle, nullptr);
+        if (c_->isSocket) {
+            const SOCKET s = reinterpret_cast<SOCKET>(c_->handle);
+            ::shutdown(s, SD_BOTH);
+            ::closesocket(s);
+        } else {
+            CloseHandle(c_->handle);
+        }
+        // The cancelled operations still complete on the system's threads;
+        // wait for them (bounded) so none runs after the library is gone.
+        // When the process is ending those threads are gone and nothing
+        // will complete: the context is then left to the system.
+        if (!processEnding()) {
+            for (int i = 0; i < 20; ++i) {
+                EnterCriticalSection(&c_->lock);
+                const int pending = c_->pending;
+                LeaveCriticalSection(&c_->lock);
+                if (pending == 0) break;
+                WaitForSingleObject(c_->idle, 250);
+            }
+        }
+        EnterCriticalSection(&c_->lock);
+        c_->streamGone = true;
+        const bool last = c_->pending == 0;
+        LeaveCriticalSection(&c_->lock);
+        // Otherwise the last completion frees it.
+        if (last) delete c_;
     }
-    ~PipeStream() override {
-        // The system must be done with both buffers before they go away.
-        CancelIoEx(handle_, nullptr);
-        DWORD n = 0;
-        if (readPending_) GetOverlappedResult(handle_, &readOv_, &n, TRUE);
-        if (writePending_) GetOverlappedResult(handle_, &writeOv_, &n, TRUE);
-        CloseHandle(handle_);
-        if (readOv_.hEvent) CloseHandle(readOv_.hEvent);
-        if (writeOv_.hEvent) CloseHandle(writeOv_.hEvent);
+
+    // Takes over the handle (closed here on failure) and starts reading.
+    static std::unique_ptr<SimConnectStream> start(HANDLE handle, bool isSocket, int* error) {
+        auto* c = new IoContext;
+        c->handle = handle;
+        c->isSocket = isSocket;
+        c->readable = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+        c->idle = CreateEventW(nullptr, TRUE, TRUE, nullptr);
+        bool ok = c->readable != nullptr && c->idle != nullptr;
+        if (ok && isSocket) {
+            // Overlapped calls on a non-blocking socket may refuse with
+            // "would block" instead of pending.
+            u_long blocking = 0;
+            ok = ::ioctlsocket(reinterpret_cast<SOCKET>(handle), FIONBIO, &blocking) == 0;
+            if (!ok) *error = WSAGetLastError();
+        } else if (!ok) {
+            *error = static_cast<int>(GetLastError());
+        }
+        if (ok && !BindIoCompletionCallback(handle, ioCompleted, 0)) {
+            *error = static_cast<int>(GetLastError());
+            ok = false;
+        }
+        if (!ok) {
+            if (isSocket)
+                ::closesocket(reinterpret_cast<SOCKET>(handle));
+            else
+                CloseHandle(handle);
+            delete c;
+            return nullptr;
+        }
+        std::unique_ptr<CompletionStream> stream(new CompletionStream(c));
+        EnterCriticalSection(&c->lock);
+        c->startRead();
+        LeaveCriticalSection(&c->lock);
+        *error = 0;
+        return stream;
     }
-    bool usable() const { return readOv_.hEvent != nullptr && writeOv_.hEvent != nullptr; }
 
     int send(const void* data, std::size_t size) override {
-        if (broken_) return -1;
-        if (writePending_) {
-            DWORD n = 0;
-            if (!GetOverlappedResult(handle_, &writeOv_, &n, FALSE)) {
-                if (GetLastError() == ERROR_IO_INCOMPLETE) return 0;
-                return fail(GetLastError());
-            }
-            writePending_ = false;
+        EnterCriticalSection(&c_->lock);
+        int taken = -1;
+        if (!c_->broken) {
+            const std::size_t room = kMaxQueued > c_->queued.size() ? kMaxQueued - c_->queued.size() : 0;
+            const std::size_t n = std::min({size, room, std::size_t{INT_MAX}});
+            const char* bytes = static_cast<const char*>(data);
+            c_->queued.insert(c_->queued.end(), bytes, bytes + n);
+            c_->startWrite();
+            taken = c_->broken ? -1 : static_cast<int>(n);
         }
-        if (size == 0) return 0;
-        writeBuffer_.assign(static_cast<const char*>(data), static_cast<const char*>(data) + size);
-        ResetEvent(writeOv_.hEvent);
-        if (!WriteFile(handle_, writeBuffer_.data(), static_cast<DWORD>(size), nullptr, &writeOv_)) {
-            if (GetLastError() != ERROR_IO_PENDING) return fail(GetLastError());
-            writePending_ = true;
-        }
-        return static_cast<int>(size);
+        LeaveCriticalSection(&c_->lock);
+        return taken;
     }
+
     int receive(void* buffer, std::size_t size) override {
-        if (available_ == 0) {
-            if (broken_) return -1;
-            if (!pump()) return broken_ ? -1 : 0;
+        EnterCriticalSection(&c_->lock);
+        int got = 0;
+        const std::size_t waiting = c_->buffered();
+        if (waiting > 0) {
+            const std::size_t n = std::min({size, waiting, std::size_t{INT_MAX}});
+            std::memcpy(buffer, c_->received.data() + c_->receivedOffset, n);
+            c_->receivedOffset += n;
+            if (c_->receivedOffset == c_->received.size()) {
+                c_->received.clear();
+                c_->receivedOffset = 0;
+            } else if (c_->receivedOffset >= kReadChunk && c_->receivedOffset * 2 >= c_->received.size()) {
+                c_->received.erase(c_->received.begin(),
+                                   c_->received.begin() + static_cast<std::ptrdiff_t>(c_->receivedOffset));
+                c_->receivedOffset = 0;
+            }
+            got = static_cast<int>(n);
+            c_->startRead();  // resumes a read held back by a full buffer
+        } else if (c_->broken) {
+            got = -1;
         }
-        const std::size_t n = size < available_ ? size : available_;
-        std::memcpy(buffer, readBuffer_.data() + offset_, n);
-        offset_ += n;
-        available_ -= n;
-        return static_cast<int>(n);
+        if (c_->buffered() == 0 && !c_->broken) ResetEvent(c_->readable);
+        LeaveCriticalSection(&c_->lock);
+        return got;
     }
+
     bool waitReadable(int timeoutMs) override {
-        if (available_ > 0 || broken_) return true;
-        if (!readPending_ && pump()) return true;
-        if (broken_) return true;
-        return WaitForSingleObject(readOv_.hEvent, static_cast<DWORD>(timeoutMs)) == WAIT_OBJECT_0;
+        if (ready()) return true;
+        WaitForSingleObject(c_->readable, static_cast<DWORD>(timeoutMs < 0 ? 0 : timeoutMs));
+        return ready();
     }
-    int lastError() const override { return error_; }
+
+    int lastError() const override {
+        EnterCriticalSection(&c_->lock);
+        const int e = c_->error;
+        LeaveCriticalSection(&c_->lock);
+        return e;
+    }
 
 private:
-    int fail(DWORD e) {
-        error_ = static_cast<int>(e);
-        broken_ = true;
-        return -1;
-    }
-    // Completes the read under way or starts one; true when bytes came.
-    bool pump() {
-        DWORD n = 0;
-        if (readPending_) {
-            if (!GetOverlappedResult(handle_, &readOv_, &n, FALSE)) {
-                const DWORD e = GetLastError();
-                if (e == ERROR_IO_INCOMPLETE) return false;
-                if (e != ERROR_MORE_DATA) {
-                    fail(e);
-                    return false;
-                }
-            }
-            readPending_ = false;
-        } else {
-            ResetEvent(readOv_.hEvent);
-            if (!ReadFile(handle_, readBuffer_.data(), static_cast<DWORD>(readBuffer_.size()), nullptr, &readOv_)) {
-                const DWORD e = GetLastError();
-                if (e == ERROR_IO_PENDING) {
-                    readPending_ = true;
-                    return false;
-                }
-                if (e != ERROR_MORE_DATA) {
-                    fail(e);
-                    return false;
-                }
-            }
-            if (!GetOverlappedResult(handle_, &readOv_, &n, FALSE) && GetLastError() != ERROR_MORE_DATA) {
-                fail(GetLastError());
-                return false;
-            }
-        }
-        if (n == 0) {
-            fail(ERROR_BROKEN_PIPE);  // a zero-byte read: the server went away
-            return false;
-        }
-        offset_ = 0;
-        available_ = n;
-        return true;
+    explicit CompletionStream(IoContext* c) : c_(c) {}
+    bool ready() const {
+        EnterCriticalSection(&c_->lock);
+        const bool r = c_->buffered() > 0 || c_->broken;
+        LeaveCriticalSection(&c_->lock);
+        return r;
     }
 
-    HANDLE handle_;
-    OVERLAPPED readOv_{};
-    OVERLAPPED writeOv_{};
-    std::vector<char> readBuffer_;
-    std::vector<char> writeBuffer_;
-    std::size_t offset_ = 0;
-    std::size_t available_ = 0;
-    bool readPending_ = false;
-    bool writePending_ = false;
-    bool broken_ = false;
-    int error_ = 0;
+    IoContext* c_;
 };
 
 bool waitConnected(SOCKET s, int timeoutMs, int* error) {
@@ -191,7 +364,7 @@ bool waitConnected(SOCKET s, int timeoutMs, int* error) {
 }
 
 SOCKET newSocket(int af) {
-    SOCKET s = WSASocketW(af, SOCK_STREAM, IPPROTO_TCP, nullptr, 0, WSA_FLAG_NO_HANDLE_INHERIT);
+    SOCKET s = WSASocketW(af, SOCK_STREAM, IPPROTO_TCP, nullptr, 0, WSA_FLAG_OVERLAPPED | WSA_FLAG_NO_HANDLE_INHERIT);
     if (s == INVALID_SOCKET) return s;
     u_long nonBlocking = 1;
     if (::ioctlsocket(s, FIONBIO, &nonBlocking) != 0) {
@@ -241,8 +414,7 @@ std::unique_ptr<SimConnectStream> connectSimConnectTcp(IpFamily family, const st
         BOOL one = TRUE;
         ::setsockopt(s, IPPROTO_TCP, TCP_NODELAY, reinterpret_cast<const char*>(&one), sizeof one);
     }
-    *error = 0;
-    return std::make_unique<TcpStream>(s);
+    return CompletionStream::start(reinterpret_cast<HANDLE>(s), true, error);
 }
 
 std::unique_ptr<SimConnectStream> openSimConnectPipe(const std::string& path, int busyWaitMs, int* error) {
@@ -251,15 +423,7 @@ std::unique_ptr<SimConnectStream> openSimConnectPipe(const std::string& path, in
     for (int attempt = 0; attempt < 2; ++attempt) {
         HANDLE h = CreateFileA(path.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING,
                                FILE_FLAG_OVERLAPPED, nullptr);
-        if (h != INVALID_HANDLE_VALUE) {
-            auto stream = std::make_unique<PipeStream>(h);
-            if (!stream->usable()) {
-                *error = static_cast<int>(GetLastError());
-                return nullptr;
-            }
-            *error = 0;
-            return stream;
-        }
+        if (h != INVALID_HANDLE_VALUE) return CompletionStream::start(h, false, error);
         *error = static_cast<int>(GetLastError());
         if (*error != ERROR_PIPE_BUSY || attempt > 0) break;
         if (!WaitNamedPipeA(path.c_str(), static_cast<DWORD>(busyWaitMs))) break;
@@ -374,12 +538,12 @@ std::unique_ptr<SimConnectStream> SimConnectListener::accept(int timeoutMs) {
                 return nullptr;
             }
         }
-        auto stream = std::make_unique<PipeStream>(static_cast<HANDLE>(pipe_));
+        HANDLE connected = static_cast<HANDLE>(pipe_);
         pipe_ = nullptr;
         // The next client finds an instance waiting too.
         armPipe(pipeName_, ov, pipe_, pipePending_);
-        if (!stream->usable()) return nullptr;
-        return stream;
+        int error = 0;
+        return CompletionStream::start(connected, false, &error);
     }
     if (socket_ == kInvalid) return nullptr;
     const SOCKET s = static_cast<SOCKET>(socket_);
@@ -387,9 +551,8 @@ std::unique_ptr<SimConnectStream> SimConnectListener::accept(int timeoutMs) {
     if (WSAPoll(&p, 1, timeoutMs) <= 0) return nullptr;
     SOCKET c = ::accept(s, nullptr, nullptr);
     if (c == INVALID_SOCKET) return nullptr;
-    u_long nonBlocking = 1;
-    ::ioctlsocket(c, FIONBIO, &nonBlocking);
-    return std::make_unique<TcpStream>(c);
+    int error = 0;
+    return CompletionStream::start(reinterpret_cast<HANDLE>(c), true, &error);
 }
 
 void SimConnectListener::close() {
