@@ -6,6 +6,8 @@
 #include <set>
 
 #include "core/bytes.h"
+#include "platform/simconnect_transport.h"
+#include "platform/udp_socket.h"
 #include "simconnect/client_connection.h"
 #include "tests/simconnect/simconnect_test_util.h"
 #include "tests/support/fake_simconnect_server.h"
@@ -287,6 +289,96 @@ TEST(SimConnectPipe, RequestsAndMessagesOverTheNamedPipe) {
     EXPECT_TRUE(test::eventually([&] { return client->getNextDispatch(nullptr, nullptr) == kSimConnectBroken; }));
     ClientClient::close(client);
 }
+
+// Both ends of a stream on one system, by the transport the row names.
+struct StreamPair {
+    platform::SimConnectListener listener;
+    std::unique_ptr<platform::SimConnectStream> client;
+    std::unique_ptr<platform::SimConnectStream> server;
+};
+
+bool connectPair(bool pipe, StreamPair& p) {
+    int error = 0;
+    if (pipe) {
+        const std::string name = "RezStreamTest" + std::to_string(platform::counterNow() % 1000000);
+        if (!p.listener.listenPipe(name)) return false;
+        p.client = platform::openSimConnectPipe("\\\\.\\pipe\\" + name, 1000, &error);
+    } else {
+        if (!p.listener.listen(platform::IpFamily::V4, 0)) return false;
+        p.client = platform::connectSimConnectTcp(platform::IpFamily::V4, "127.0.0.1", std::to_string(p.listener.port()),
+                                                  true, 5000, &error);
+    }
+    if (p.client) p.server = p.listener.accept(5000);
+    return p.client && p.server;
+}
+
+class SimConnectStreamPair : public ::testing::TestWithParam<bool> {
+protected:
+    void SetUp() override {
+        started_ = platform::netStartup() == 0;
+        ASSERT_TRUE(started_);
+        StreamPair probe;
+        if (GetParam() && !probe.listener.listenPipe("RezStreamProbe")) GTEST_SKIP() << "no named pipes here";
+    }
+    void TearDown() override {
+        if (started_) platform::netCleanup();
+    }
+    bool started_ = false;
+};
+
+// Bursts larger than what either side queues or buffers must arrive whole
+// and in order while both directions run at once.
+TEST_P(SimConnectStreamPair, LargeBurstsArriveWholeAndInOrderBothWays) {
+    StreamPair p;
+    ASSERT_TRUE(connectPair(GetParam(), p));
+    const std::size_t total = std::size_t{6} << 20;
+    auto pattern = [](std::size_t i) { return static_cast<char>((i * 131 + i / 7919) & 0xFF); };
+    std::vector<char> out(total);
+    for (std::size_t i = 0; i < total; ++i) out[i] = pattern(i);
+    platform::SimConnectStream* ends[2] = {p.client.get(), p.server.get()};
+    std::size_t sent[2] = {0, 0};
+    std::vector<char> got[2];
+    std::vector<char> chunk(50000);
+    const bool done = test::eventually(
+        [&] {
+            for (int e = 0; e < 2; ++e) {
+                if (sent[e] < total) {
+                    const int n = ends[e]->send(out.data() + sent[e], std::min<std::size_t>(total - sent[e], 300000));
+                    if (n < 0) return true;
+                    sent[e] += static_cast<std::size_t>(n);
+                }
+                int n = 0;
+                while ((n = ends[1 - e]->receive(chunk.data(), chunk.size())) > 0)
+                    got[1 - e].insert(got[1 - e].end(), chunk.data(), chunk.data() + n);
+                if (n < 0) return true;
+            }
+            return got[0].size() >= total && got[1].size() >= total;
+        },
+        60000);
+    ASSERT_TRUE(done);
+    for (int e = 0; e < 2; ++e) {
+        ASSERT_EQ(got[e].size(), total) << "end " << e;
+        EXPECT_TRUE(got[e] == out) << "end " << e << " got the bytes changed or out of order";
+    }
+}
+
+// Closing an end while its read waits and its write is still in flight must
+// neither crash nor hang, and the other end must see the stream end.
+TEST_P(SimConnectStreamPair, ClosingWithIoUnderWayEndsTheStreamCleanly) {
+    const std::vector<char> burst(std::size_t{1} << 20, 'x');
+    for (int round = 0; round < 20; ++round) {
+        StreamPair p;
+        ASSERT_TRUE(connectPair(GetParam(), p)) << "round " << round;
+        ASSERT_GT(p.client->send(burst.data(), burst.size()), 0);
+        p.client.reset();
+        std::vector<char> sink(65536);
+        ASSERT_TRUE(test::eventually([&] { return p.server->receive(sink.data(), sink.size()) < 0; }))
+            << "round " << round;
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(Transports, SimConnectStreamPair, ::testing::Values(false, true),
+                         [](const ::testing::TestParamInfo<bool>& info) { return info.param ? "Pipe" : "Tcp"; });
 
 }  // namespace
 }  // namespace rez
