@@ -37,7 +37,7 @@ step "windows serial lines" bash scripts/wine-serial-test.sh build/linux build/w
 step "windows exports" bash scripts/check-dll-exports.sh build/windows/rezadedudid.dll include/rezadedudid.h
 step "export check cases" bash scripts/test-check-dll-exports.sh build/windows/rezadedudid.dll
 step "build fuzz" build fuzz
-step "fuzz smoke" bash scripts/fuzz-smoke.sh build/fuzz 10
+step "fuzz smoke" bash scripts/fuzz-smoke.sh build/fuzz 6
 
 echo
 echo "${passed} passed, ${#failed[@]} failed"
