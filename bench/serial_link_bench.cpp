@@ -27,9 +27,11 @@
 #include "controller/serial_link.h"
 #include "engine/gamesource_engine.h"
 #include "platform/clock.h"
-#include "tests/support/emulated_controller.h"
-#include "tests/support/game_writers.h"
+#include "sim/emulated_controller.h"
+#include "sim/game_writers.h"
 #include "tests/support/test_reader.h"
+
+using namespace rez::sim;  // the stand-ins for games, controllers and networks
 
 namespace {
 
@@ -72,7 +74,7 @@ int main(int argc, char** argv) {
     const int seconds = argc > 1 && std::atoi(argv[1]) > 0 ? std::atoi(argv[1]) : 60;
     const double perMs = static_cast<double>(rez::platform::counterFrequency()) / 1000.0;
 
-    rez::test::EmulatedController controller;
+    rez::sim::EmulatedController controller;
     std::string why;
     if (!controller.open(why)) {
         std::printf("serial_link_bench: no line: %s\n", why.c_str());
@@ -94,7 +96,7 @@ int main(int argc, char** argv) {
         linkCpuNs = rez::platform::threadCpuTimeNs();
         linkWallTicks = rez::platform::counterNow() - wall0;
     });
-    rez::test::EmulatedController::waitUntil([] { return rez::linkFlags().linkRunning.load(); }, 5000);
+    rez::sim::EmulatedController::waitUntil([] { return rez::linkFlags().linkRunning.load(); }, 5000);
     setStandartPort(controller.portName().c_str());
     if (resumeInterface() != 1) {
         std::printf("serial_link_bench: the link did not connect to %s\n", controller.portName().c_str());
@@ -104,12 +106,12 @@ int main(int argc, char** argv) {
     }
 
     // The game and the engine.
-    rez::test::AssettoCorsaWriter writer;
+    rez::sim::AssettoCorsaWriter writer;
     writer.setStatus(2);
     std::atomic<bool> publishing{true};
     std::thread game([&] {
         for (std::int32_t packet = 1; publishing.load(); ++packet) {
-            rez::test::AcPhysics sample;
+            rez::sim::AcPhysics sample;
             sample.packetId = packet;
             sample.accG[0] = 0.1f * static_cast<float>(packet % 7);
             sample.localVelocity[0] = static_cast<float>(packet % 2);
@@ -129,13 +131,13 @@ int main(int argc, char** argv) {
     engine->setRigDofLimit(0, -100, 100);
     engine->startThread();
     engine->setMotionSystemReady(1);
-    if (!rez::test::EmulatedController::waitUntil([&] { return controller.counts().frames > 500; }, 20000)) {
+    if (!rez::sim::EmulatedController::waitUntil([&] { return controller.counts().frames > 500; }, 20000)) {
         std::printf("serial_link_bench: no cue frames reach the controller\n");
         return 1;
     }
 
     // Frames carry their tick's tag once the output fade is over.
-    rez::test::EmulatedController::waitUntil([&] { return engine->outputFade.load() == 1.0; }, 30000);
+    rez::sim::EmulatedController::waitUntil([&] { return engine->outputFade.load() == 1.0; }, 30000);
     rez::platform::sleepMs(1000);
     controller.reset();
     const std::int64_t t0 = rez::platform::counterNow();
@@ -157,7 +159,7 @@ int main(int argc, char** argv) {
     std::size_t frameCount = 0;
     std::size_t corrupted = 0;
     for (const auto& f : frames) {
-        if (f.trailer != rez::test::EmulatedController::Trailer::Checksum) {
+        if (f.trailer != rez::sim::EmulatedController::Trailer::Checksum) {
             ++corrupted;
             continue;
         }

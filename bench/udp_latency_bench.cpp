@@ -30,7 +30,9 @@
 #include "sources/game_table.h"
 #include "sources/udp/udp_game_reader.h"
 #include "tests/support/test_reader.h"
-#include "tests/support/udp_game_senders.h"
+#include "sim/udp_game_senders.h"
+
+using namespace rez::sim;  // the stand-ins for games, controllers and networks
 
 namespace {
 
@@ -64,9 +66,9 @@ void latency() {
     engine->sources.detectPauseMs = 0;
     for (int id = 0; id < rez::kGameCount; ++id)
         if (id != rez::kBeamNg) engine->sources.setReader(id, std::make_unique<rez::test::AbsentReader>());
-    rez::test::Motion m;
+    rez::sim::Motion m;
     m.longitudinalSpeed = 0;
-    rez::test::GameStream stream(rez::kBeamNg, m, 5);
+    rez::sim::GameStream stream(rez::kBeamNg, m, 5);
     stream.waitUntilSending();
     engine->startThread();
     engine->setMotionSystemReady(1);
@@ -77,7 +79,7 @@ void latency() {
         std::printf("latency: BeamNG was not found\n");
         return;
     }
-    rez::test::GameSender game(rez::kBeamNg);
+    rez::sim::GameSender game(rez::kBeamNg);
     std::mt19937 random(7);
     std::uniform_int_distribution<int> gapUs(2000, 5000);
     std::vector<double> us;
@@ -117,8 +119,8 @@ void flood(int seconds) {
         {
             rez::platform::UdpSocket socket;
             socket.open();
-            rez::test::Motion m;
-            const auto datagram = rez::test::gameDatagrams(rez::kBeamNg, m).front();
+            rez::sim::Motion m;
+            const auto datagram = rez::sim::gameDatagrams(rez::kBeamNg, m).front();
             // 200 datagrams per 2 ms: 100 000 per second.
             while (running.load()) {
                 if (!flooding.load()) {

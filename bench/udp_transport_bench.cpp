@@ -48,9 +48,11 @@
 #include "platform/clock.h"
 #include "platform/environment.h"
 #include "sources/game_table.h"
-#include "tests/support/multicast_member.h"
+#include "sim/multicast_member.h"
 #include "tests/support/test_reader.h"
-#include "tests/support/udp_game_senders.h"
+#include "sim/udp_game_senders.h"
+
+using namespace rez::sim;  // the stand-ins for games, controllers and networks
 
 #if defined(_WIN32)
 int main() {
@@ -119,11 +121,11 @@ Distribution distribution(std::vector<double> v) {
     return d;
 }
 
-bool isCueFrame(const rez::test::Received& r) {
+bool isCueFrame(const rez::sim::Received& r) {
     return r.bytes.size() == 36 && r.bytes[0] == 0xFC && r.bytes[1] == 0xFC;
 }
 
-int stepLevel(const rez::test::Received& r) {
+int stepLevel(const rez::sim::Received& r) {
     return static_cast<int>(std::lround(rez::load_le<float>(r.bytes.data() + 6) / kStepUnit));
 }
 
@@ -136,7 +138,7 @@ bool waitUntil(const std::function<bool()>& condition, int ms) {
     return true;
 }
 
-std::string measure(rez::test::MulticastMember& member, int seconds) {
+std::string measure(rez::sim::MulticastMember& member, int seconds) {
     rez::linkFlags().reset();
     rez::mailbox().clearAll();
     std::thread listener([] { startUPDListenThread(); });
@@ -170,9 +172,9 @@ std::string measure(rez::test::MulticastMember& member, int seconds) {
     for (int c = 0; c < 8; ++c) engine->setInputDofLimit(c, -100, 100);
     for (int i = 0; i < 6; ++i) engine->setRigDofLimit(i, -100, 100);
 
-    rez::test::Motion m;
+    rez::sim::Motion m;
     {
-        rez::test::GameStream stream(rez::kBeamNg, m, 5);
+        rez::sim::GameStream stream(rez::kBeamNg, m, 5);
         stream.waitUntilSending();
         engine->startThread();
         engine->setMotionSystemReady(1);
@@ -187,7 +189,7 @@ std::string measure(rez::test::MulticastMember& member, int seconds) {
         }
     }
 
-    rez::test::GameSender game(rez::kBeamNg);
+    rez::sim::GameSender game(rez::kBeamNg);
     std::mt19937 random(7);
     std::uniform_int_distribution<int> gapUs(2000, 5000);
     std::vector<double> gameToWireUs;
@@ -244,7 +246,7 @@ std::string measure(rez::test::MulticastMember& member, int seconds) {
             if (r.bytes.size() == 8 && r.bytes[0] == 0xF9 && r.bytes[2] == 0x02) ++versionRequests;
             continue;
         }
-        if (rez::test::MulticastMember::trailerOf(r.bytes) != rez::test::MulticastMember::Trailer::Checksum) {
+        if (rez::sim::MulticastMember::trailerOf(r.bytes) != rez::sim::MulticastMember::Trailer::Checksum) {
             ++corrupted;
             continue;
         }
@@ -301,15 +303,15 @@ int main(int argc, char** argv) {
     // The network log goes to a folder of the bench's own.
     if (!rez::platform::environmentVariable("REZ_DOCUMENTS_DIR"))
         rez::platform::setEnvironmentVariable("REZ_DOCUMENTS_DIR", std::filesystem::temp_directory_path().string());
-    rez::test::MemberOptions options;
+    rez::sim::MemberOptions options;
     options.version = 328;
-    const auto run = rez::test::runInNetwork([&](rez::test::MulticastMember& member) { return measure(member, seconds); }, options);
+    const auto run = rez::sim::runInNetwork([&](rez::sim::MulticastMember& member) { return measure(member, seconds); }, options);
     switch (run.outcome) {
-        case rez::test::NetworkRun::NoNamespace:
+        case rez::sim::NetworkRun::NoNamespace:
             std::printf("udp_transport_bench: skipped: no network namespace can be made here (run as root): %s\n",
                         run.text.c_str());
             return 0;
-        case rez::test::NetworkRun::Ran:
+        case rez::sim::NetworkRun::Ran:
             if (run.text.empty()) return 0;
             std::printf("udp_transport_bench: %s\n", run.text.c_str());
             return 1;

@@ -45,15 +45,17 @@
 #include "engine/gamesource_engine.h"
 #include "platform/clock.h"
 #include "platform/environment.h"
-#include "tests/support/emulated_controller.h"
-#include "tests/support/game_writers.h"
-#include "tests/support/multicast_member.h"
+#include "sim/emulated_controller.h"
+#include "sim/game_writers.h"
+#include "sim/multicast_member.h"
 #include "tests/support/test_reader.h"
+
+using namespace rez::sim;  // the stand-ins for games, controllers and networks
 
 namespace {
 
 using rez::platform::counterNow;
-using rez::test::EmulatedController;
+using rez::sim::EmulatedController;
 
 const double kPerMs = static_cast<double>(rez::platform::counterFrequency()) / 1000.0;
 
@@ -148,7 +150,7 @@ private:
 #if !defined(_WIN32)
 class MulticastWire : public Wire {
 public:
-    explicit MulticastWire(rez::test::MulticastMember& member) : member_(member) {}
+    explicit MulticastWire(rez::sim::MulticastMember& member) : member_(member) {}
     const char* name() const override { return "multicast"; }
     bool start(bool onWake) override {
         setMode(onWake);
@@ -163,7 +165,7 @@ public:
         std::vector<Arrival> out;
         for (const auto& r : member_.receivedFrom(first_)) {
             if (r.port != 51324 || r.bytes.size() != 36 || r.bytes[0] != 0xFC) continue;
-            if (rez::test::MulticastMember::trailerOf(r.bytes) != rez::test::MulticastMember::Trailer::Checksum) {
+            if (rez::sim::MulticastMember::trailerOf(r.bytes) != rez::sim::MulticastMember::Trailer::Checksum) {
                 ++badChecksums;
                 continue;
             }
@@ -173,7 +175,7 @@ public:
     }
 
 private:
-    rez::test::MulticastMember& member_;
+    rez::sim::MulticastMember& member_;
     std::size_t first_ = 0;
 };
 #endif
@@ -267,7 +269,7 @@ private:
                     nextStep = counterNow() + static_cast<std::int64_t>(spacingUs(random) * kPerMs / 1000.0);
                 }
             }
-            rez::test::AcPhysics sample;
+            rez::sim::AcPhysics sample;
             sample.packetId = ++packet;
             sample.accG[0] = 0.1f * static_cast<float>(level + 1);
             // Telemetry that never changes is taken for a frozen game, and
@@ -278,7 +280,7 @@ private:
         }
     }
 
-    rez::test::AssettoCorsaWriter writer_;
+    rez::sim::AssettoCorsaWriter writer_;
     std::thread thread_;
     std::atomic<bool> running_{true};
     std::atomic<int> held_{0};
@@ -397,11 +399,11 @@ int main(int argc, char** argv) {
         return measure(wires, rounds);
     };
 #if !defined(_WIN32)
-    const auto run = rez::test::runInNetwork([&](rez::test::MulticastMember& member) {
+    const auto run = rez::sim::runInNetwork([&](rez::sim::MulticastMember& member) {
         MulticastWire multicast(member);
         return measureSerialAnd(&multicast);
     });
-    if (run.outcome == rez::test::NetworkRun::Ran) {
+    if (run.outcome == rez::sim::NetworkRun::Ran) {
         if (!run.text.empty()) std::printf("wire_latency_bench: %s\n", run.text.c_str());
         return run.text.empty() ? 0 : 1;
     }

@@ -27,18 +27,20 @@
 
 #include "platform/clock.h"
 #include "platform/dynlib.h"
-#include "tests/support/emulated_controller.h"
+#include "sim/emulated_controller.h"
 
 #if !defined(_WIN32)
 #include <filesystem>
 
 #include "platform/environment.h"
 #include "sources/game_table.h"
-#include "tests/support/multicast_member.h"
-#include "tests/support/udp_game_senders.h"
+#include "sim/multicast_member.h"
+#include "sim/udp_game_senders.h"
+
+using namespace rez::sim;  // the stand-ins for games, controllers and networks
 #endif
 
-namespace rez::test {
+namespace rez::sim {
 class MulticastMember;
 }
 
@@ -102,13 +104,13 @@ class ScriptedDrive {
 public:
     ScriptedDrive() {
         thread_ = std::thread([this] {
-            rez::test::GameSender game(rez::kBeamNg);
+            rez::sim::GameSender game(rez::kBeamNg);
             const std::int64_t start = rez::platform::counterNow();
             const double perS = static_cast<double>(rez::platform::counterFrequency());
             while (running_.load()) {
                 const double t = static_cast<double>(rez::platform::counterNow() - start) / perS;
                 const double tau = 6.283185307179586;
-                rez::test::Motion m;
+                rez::sim::Motion m;
                 m.longitudinalSpeed = 25.0 + 8.0 * std::sin(tau * t / 10.0);
                 m.lateralAccel = 4.0 * std::sin(tau * t / 6.0);
                 m.longitudinalAccel = 3.0 * std::sin(tau * t / 10.0 + 1.0);
@@ -159,7 +161,7 @@ struct Settings {
 // Loads the library and runs the host for the given seconds; with `member`
 // (the multicast mode, inside the namespace) also the network road. The
 // process's exit code.
-int runHost(const Settings& settings, rez::test::MulticastMember* member) {
+int runHost(const Settings& settings, rez::sim::MulticastMember* member) {
     const int seconds = settings.seconds;
     const bool withController = settings.withController;
     const std::string& libraryPath = settings.libraryPath;
@@ -203,7 +205,7 @@ int runHost(const Settings& settings, rez::test::MulticastMember* member) {
     }
 
     std::printf("rez_host: %s loaded, running for %d s\n", libraryPath.c_str(), seconds);
-    rez::test::EmulatedController controller;
+    rez::sim::EmulatedController controller;
     std::thread linkThread;
     int repliesRead = 0;
     if (withController) {
@@ -223,7 +225,7 @@ int runHost(const Settings& settings, rez::test::MulticastMember* member) {
     }
     static const unsigned char versionRequest[] = {0xF9, 0xF9, 0x02, 0x00, 0x01, 0x00, 0x0A, 0x0D};
 #if !defined(_WIN32)
-    rez::test::MulticastMember* networkController = member;
+    rez::sim::MulticastMember* networkController = member;
     std::thread listenThread, senderThread;
     std::unique_ptr<ScriptedDrive> drive;
     std::uint64_t framesBefore = 0;
@@ -370,31 +372,31 @@ int main(int argc, char** argv) {
         std::fprintf(stderr, "rez_host: choose one controller: --controller (serial) or --multicast (network)\n");
         return 2;
     }
-    rez::test::MemberOptions options;
+    rez::sim::MemberOptions options;
     options.version = 328;
     int exitCode = 0;
-    const auto run = rez::test::runInNetwork(
-        [&](rez::test::MulticastMember& member) {
+    const auto run = rez::sim::runInNetwork(
+        [&](rez::sim::MulticastMember& member) {
             exitCode = runHost(settings, &member);
             return exitCode == 0 ? std::string() : "the host ended with " + std::to_string(exitCode);
         },
         options);
     switch (run.outcome) {
-        case rez::test::NetworkRun::Ran:
+        case rez::sim::NetworkRun::Ran:
             if (run.text.empty()) return 0;
             std::fprintf(stderr, "rez_host: %s\n", run.text.c_str());
             return 1;
-        case rez::test::NetworkRun::NoNamespace:
+        case rez::sim::NetworkRun::NoNamespace:
             std::fprintf(stderr,
                          "rez_host: --multicast makes a network namespace and a veth pair, which needs root and the ip "
                          "tool: %s\n",
                          run.text.c_str());
             return 1;
-        case rez::test::NetworkRun::MemberFailed:
+        case rez::sim::NetworkRun::MemberFailed:
             std::fprintf(stderr, "rez_host: the veth pair or the network controller could not be set up: %s\n",
                          run.text.c_str());
             return 1;
-        case rez::test::NetworkRun::ChildFailed:
+        case rez::sim::NetworkRun::ChildFailed:
             std::fprintf(stderr, "rez_host: the host in the namespace failed: %s\n", run.text.c_str());
             return 1;
     }

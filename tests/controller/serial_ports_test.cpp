@@ -12,13 +12,15 @@
 #include "controller/link_flags.h"
 #include "platform/clock.h"
 #include "platform/com_devices.h"
-#include "tests/support/fake_sysfs.h"
-#include "tests/support/pty_pair.h"
+#include "sim/fake_sysfs.h"
+#include "sim/pty_pair.h"
+
+using namespace rez::sim;  // the stand-ins for games, controllers and networks
 
 namespace rez {
 namespace {
 
-int portNumber(const test::PtyPair& line) { return std::stoi(line.portName().substr(3)); }
+int portNumber(const sim::PtyPair& line) { return std::stoi(line.portName().substr(3)); }
 
 // The code a call on a closed handle fails with on this system.
 std::uint32_t invalidHandleCode() {
@@ -28,7 +30,7 @@ std::uint32_t invalidHandleCode() {
 }
 
 TEST(EnumerateSerial, KeepsOnlyComWithDigitsInTheListsOrder) {
-    test::FakeComFolder folder;
+    sim::FakeComFolder folder;
     if (platform::serialDeviceFolder().empty()) GTEST_SKIP() << "the system lists its own DOS devices";
     for (const char* name : {"COM3", "COM", "COM1A", "com12", "LPT1"}) ASSERT_TRUE(folder.addPort(name, name));
     std::vector<std::uint32_t> ports = {99};
@@ -37,7 +39,7 @@ TEST(EnumerateSerial, KeepsOnlyComWithDigitsInTheListsOrder) {
 }
 
 TEST(EnumerateSerial, ListsTheComPortsOfTheLine) {
-    test::PtyPair line;
+    sim::PtyPair line;
     std::string why;
     if (!line.open(why)) GTEST_SKIP() << why;
     std::vector<std::uint32_t> ports;
@@ -78,9 +80,9 @@ TEST(UsbIdentity, FragmentsMatchByteForByteAnywhereInTheList) {
 }
 
 TEST(UsbIdentity, PortIsFoundBySubstringOfTheFriendlyName) {
-    test::FakeComFolder folder;
-    test::FakeSysfs sysfs;
-    if (!test::FakeSysfs::supported()) GTEST_SKIP() << "COM devices come from SetupAPI here";
+    sim::FakeComFolder folder;
+    sim::FakeSysfs sysfs;
+    if (!sim::FakeSysfs::supported()) GTEST_SKIP() << "COM devices come from SetupAPI here";
     // Real sysfs shows the ids in lower case; Windows shows them upper case.
     ASSERT_TRUE(folder.addPort("com10", "ttyUSB0"));
     ASSERT_TRUE(sysfs.addUsbTty("ttyUSB0", "1a86", "7523", "0264", "USB-SERIAL CH340"));
@@ -113,7 +115,7 @@ TEST(UsbIdentity, PortIsFoundBySubstringOfTheFriendlyName) {
 }
 
 TEST(ControllerPort, OpensTheLineForTheController) {
-    test::PtyPair line;
+    sim::PtyPair line;
     std::string why;
     if (!line.open(why)) GTEST_SKIP() << why;
     if (line.inProcess()) {
@@ -143,7 +145,7 @@ TEST(ControllerPort, OpensTheLineForTheController) {
     EXPECT_EQ(seen, std::vector<unsigned char>(request, request + sizeof request));
     ASSERT_TRUE(line.write({0xF9, 0x0A, 0x0D}));
     const std::int64_t start = platform::counterNow();
-    while (controllerPort().BytesWaiting() < 3 && test::elapsedMs(start, platform::counterNow()) < 10000)
+    while (controllerPort().BytesWaiting() < 3 && sim::elapsedMs(start, platform::counterNow()) < 10000)
         platform::sleepMs(5);
     ASSERT_EQ(controllerPort().BytesWaiting(), 3u);
     unsigned char reply[3] = {};
@@ -169,7 +171,7 @@ TEST(ControllerPort, OpensTheLineForTheController) {
 }
 
 TEST(ControllerPort, MissingPortPrintsTheOpenFailure) {
-    test::FakeComFolder folder;  // an empty one on Linux
+    sim::FakeComFolder folder;  // an empty one on Linux
     testing::internal::CaptureStdout();
     const bool opened = openControllerPort(97);
     const std::uint32_t lastError = platform::serialLastError();
@@ -183,8 +185,8 @@ TEST(ControllerPort, MissingPortPrintsTheOpenFailure) {
 }
 
 TEST(ControllerPort, OpenClosesTheHandleAlreadyOpen) {
-    test::PtyPair first;
-    test::PtyPair second;
+    sim::PtyPair first;
+    sim::PtyPair second;
     std::string why;
     if (!first.open(why) || !second.open(why)) GTEST_SKIP() << why;
     if (!first.inProcess()) GTEST_SKIP() << "only Linux ports refuse a second handle";
@@ -198,7 +200,7 @@ TEST(ControllerPort, OpenClosesTheHandleAlreadyOpen) {
 }
 
 TEST(ControllerPort, CloseFromAnotherThreadWaitsForTheCallInProgress) {
-    test::PtyPair line;
+    sim::PtyPair line;
     std::string why;
     if (!line.open(why)) GTEST_SKIP() << why;
     CSerialPort port;
@@ -224,7 +226,7 @@ TEST(ControllerPort, CloseFromAnotherThreadWaitsForTheCallInProgress) {
         }
     });
     const std::int64_t start = platform::counterNow();
-    while (calls < 5 && test::elapsedMs(start, platform::counterNow()) < 10000) platform::sleepMs(1);
+    while (calls < 5 && sim::elapsedMs(start, platform::counterNow()) < 10000) platform::sleepMs(1);
     port.Close();
     user.join();
     EXPECT_GE(calls, 5);

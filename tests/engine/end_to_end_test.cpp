@@ -17,9 +17,11 @@
 #include "engine/gamesource_engine.h"
 #include "platform/clock.h"
 #include "platform/shared_memory.h"
-#include "tests/support/game_writers.h"
-#include "tests/support/pty_pair.h"
+#include "sim/game_writers.h"
+#include "sim/pty_pair.h"
 #include "tests/support/test_reader.h"
+
+using namespace rez::sim;  // the stand-ins for games, controllers and networks
 
 namespace rez {
 namespace {
@@ -44,7 +46,7 @@ public:
         writer_.setStatus(2);
         thread_ = std::thread([this] {
             for (std::int32_t packet = 1; running_.load(); ++packet) {
-                test::AcPhysics sample;
+                sim::AcPhysics sample;
                 sample.packetId = packet;
                 sample.accG[0] = 0.5f;    // lateral, g
                 sample.accG[1] = 1.0f;    // vertical
@@ -63,7 +65,7 @@ public:
     bool ok() const { return writer_.ok(); }
 
 private:
-    test::AssettoCorsaWriter writer_;
+    sim::AssettoCorsaWriter writer_;
     std::atomic<bool> running_{true};
     std::thread thread_;
 };
@@ -83,7 +85,7 @@ TEST(EndToEnd, GameTelemetryBecomesFramesPoseAndFanBytes) {
     engine->activateMotionCancel(true);
     engine->setFilterMotionCancel(1);
 
-    test::PtyPair fan;
+    sim::PtyPair fan;
     std::string whyNoFan;
     const bool haveFan = fan.open(whyNoFan);
     if (haveFan) {

@@ -17,9 +17,11 @@
 #include "engine/gamesource_engine.h"
 #include "platform/shared_memory.h"
 #include "sources/game_table.h"
-#include "tests/support/game_writers.h"
-#include "tests/support/pty_pair.h"
+#include "sim/game_writers.h"
+#include "sim/pty_pair.h"
 #include "tests/support/test_reader.h"
+
+using namespace rez::sim;  // the stand-ins for games, controllers and networks
 
 #if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
 #define REZ_COUNT_ALLOCATIONS 0
@@ -75,19 +77,19 @@ TEST(TickAllocations, TicksWithGameFanAndMotionCancelAllocateNothing) {
     for (int i = 0; i < 6; ++i) engine->setRigDofLimit(i, -10, 10);
     engine->activateMotionCancel(true);
 
-    test::PtyPair fan;
+    sim::PtyPair fan;
     std::string whyNoFan;
     const bool haveFan = fan.open(whyNoFan);
     if (haveFan) {
         ASSERT_TRUE(engine->wind.init(fan.portName(), 9600, "8N1", 5));
     }
 
-    test::AssettoCorsaWriter game;
+    sim::AssettoCorsaWriter game;
     ASSERT_TRUE(game.ok());
     game.setStatus(2);
     std::int32_t packet = 0;
     auto publish = [&] {
-        test::AcPhysics sample;
+        sim::AcPhysics sample;
         sample.packetId = ++packet;
         sample.accG[0] = 0.5f + 0.001f * static_cast<float>(packet % 100);
         sample.accG[1] = 1.0f;

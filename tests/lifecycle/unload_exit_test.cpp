@@ -6,7 +6,9 @@
 
 #include "platform/shared_memory.h"
 #include "tests/lifecycle/host_run.h"
-#include "tests/support/game_writers.h"
+#include "sim/game_writers.h"
+
+using namespace rez::sim;  // the stand-ins for games, controllers and networks
 
 namespace rez {
 namespace {
@@ -37,10 +39,10 @@ TEST(UnloadAndExit, WhileSearchingTheHostEndsCleanly) {
 }
 
 TEST(UnloadAndExit, WhileTickingTheHostEndsCleanly) {
-    test::AssettoCorsaWriter game;
+    sim::AssettoCorsaWriter game;
     ASSERT_TRUE(game.ok());
     game.setStatus(2);
-    test::AcPhysics sample;
+    sim::AcPhysics sample;
     sample.packetId = 1;
     sample.accG[0] = 0.25f;
     game.publish(sample);

@@ -19,12 +19,14 @@
 #include "controller/mailbox.h"
 #include "controller/serial_ports.h"
 #include "platform/clock.h"
-#include "tests/support/emulated_controller.h"
+#include "sim/emulated_controller.h"
+
+using namespace rez::sim;  // the stand-ins for games, controllers and networks
 
 namespace rez {
 namespace {
 
-using test::EmulatedController;
+using sim::EmulatedController;
 using Bytes = std::vector<std::uint8_t>;
 using Trailer = EmulatedController::Trailer;
 

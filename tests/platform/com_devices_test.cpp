@@ -5,8 +5,10 @@
 
 #include <algorithm>
 
-#include "tests/support/fake_sysfs.h"
-#include "tests/support/pty_pair.h"
+#include "sim/fake_sysfs.h"
+#include "sim/pty_pair.h"
+
+using namespace rez::sim;  // the stand-ins for games, controllers and networks
 
 namespace rez::platform {
 namespace {
@@ -23,9 +25,9 @@ std::vector<std::string> describe(const std::vector<ComDevice>& devices) {
 }
 
 TEST(ComDevices, LinksShowTheirUsbIdsAsWindowsDoes) {
-    test::FakeComFolder folder;
-    test::FakeSysfs sysfs;
-    if (!test::FakeSysfs::supported()) GTEST_SKIP() << "COM devices come from SetupAPI here";
+    sim::FakeComFolder folder;
+    sim::FakeSysfs sysfs;
+    if (!sim::FakeSysfs::supported()) GTEST_SKIP() << "COM devices come from SetupAPI here";
     ASSERT_TRUE(folder.addPort("com12", "ttyUSB0"));
     ASSERT_TRUE(sysfs.addUsbTty("ttyUSB0", "1a86", "7523", "0264", "USB-SERIAL CH340"));
     ASSERT_TRUE(folder.addPort("com3", "ttyACM0"));
@@ -44,11 +46,11 @@ TEST(ComDevices, LinksShowTheirUsbIdsAsWindowsDoes) {
 }
 
 TEST(ComDevices, PseudoTerminalTakesAFakeUsbIdentity) {
-    if (!test::FakeSysfs::supported()) GTEST_SKIP() << "COM devices come from SetupAPI here";
-    test::PtyPair line;
+    if (!sim::FakeSysfs::supported()) GTEST_SKIP() << "COM devices come from SetupAPI here";
+    sim::PtyPair line;
     std::string why;
     if (!line.open(why)) GTEST_SKIP() << why;
-    test::FakeSysfs sysfs;
+    sim::FakeSysfs sysfs;
     ASSERT_TRUE(sysfs.addUsbPort(line.portName(), "1A86", "7523", "0264"));
     std::vector<ComDevice> devices;
     ASSERT_TRUE(listComDevices(devices));

@@ -7,13 +7,15 @@
 #include "sources/game_table.h"
 #include "tests/shm_sources/shm_test_util.h"
 #include "tests/support/child_game.h"
-#include "tests/support/game_writers.h"
+#include "sim/game_writers.h"
+
+using namespace rez::sim;  // the stand-ins for games, controllers and networks
 
 namespace rez {
 namespace {
 
-using test::AcPhysics;
-using test::AssettoCorsaWriter;
+using sim::AcPhysics;
+using sim::AssettoCorsaWriter;
 using Pages = AssettoCorsaWriter::Pages;
 
 class AssettoCorsaTest : public test::ShmReaderTest {};
@@ -158,8 +160,8 @@ TEST_F(AssettoCorsaTest, DetectionAndAttachNeedTheLiveStatus) {
 TEST_F(AssettoCorsaTest, ShortPagesAreReadButNeverGrown) {
     for (int game : {kAssettoCorsa, kAssettoCorsaEvo}) {
         SCOPED_TRACE(gameName(game));
-        test::GameBlock physics("Local\\acpmf_physics", 100);
-        test::GameBlock graphics("Local\\acpmf_graphics", 100);
+        sim::GameBlock physics("Local\\acpmf_physics", 100);
+        sim::GameBlock graphics("Local\\acpmf_graphics", 100);
         ASSERT_TRUE(physics.ok() && graphics.ok());
         physics.putI32(0, 9);
         physics.putF32(44, 0.5f);

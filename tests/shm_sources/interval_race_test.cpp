@@ -11,7 +11,9 @@
 #include "platform/clock.h"
 #include "sources/game_table.h"
 #include "tests/shm_sources/shm_test_util.h"
-#include "tests/support/game_writers.h"
+#include "sim/game_writers.h"
+
+using namespace rez::sim;  // the stand-ins for games, controllers and networks
 
 namespace rez {
 namespace {
@@ -19,9 +21,9 @@ namespace {
 class IntervalRaceTest : public test::ShmReaderTest {};
 
 TEST_F(IntervalRaceTest, IntervalIsStoredWhileAGetterReadsIt) {
-    test::TruckSimWriter game;
+    sim::TruckSimWriter game;
     ASSERT_TRUE(game.ok());
-    game.publish(test::TruckSample{});
+    game.publish(sim::TruckSample{});
     auto reader = test::shippedReader(kTruckSim);
     ASSERT_TRUE(reader->attach());
     GameDataRecord record;

@@ -14,7 +14,9 @@
 #include "sources/shm/iracing_reader.h"
 #include "tests/shm_sources/shm_test_util.h"
 #include "tests/support/child_game.h"
-#include "tests/support/game_writers.h"
+#include "sim/game_writers.h"
+
+using namespace rez::sim;  // the stand-ins for games, controllers and networks
 
 namespace rez {
 namespace {
@@ -43,7 +45,7 @@ protected:
 };
 
 TEST_F(IRacingTest, SampleGivesChannelsWithGravitySubtracted) {
-    test::IRacingWriter game(kAllVariables);
+    sim::IRacingWriter game(kAllVariables);
     ASSERT_TRUE(game.ok());
     game.setConnected(true);
     auto reader = test::shippedReader(kIRacing);
@@ -79,7 +81,7 @@ TEST_F(IRacingTest, SampleGivesChannelsWithGravitySubtracted) {
 // One buffer, so the tick the game writes is the newest one. Each step says
 // whether its row was taken.
 TEST_F(IRacingTest, TickRules) {
-    test::IRacingWriter game(kAllVariables, 1);
+    sim::IRacingWriter game(kAllVariables, 1);
     game.setConnected(true);
     IRacingReader reader;
     ASSERT_TRUE(reader.attach());
@@ -119,7 +121,7 @@ TEST_F(IRacingTest, TickRules) {
 }
 
 TEST_F(IRacingTest, NewestBufferWinsAndTheFirstWinsATie) {
-    test::IRacingWriter game(kAllVariables, 3);
+    sim::IRacingWriter game(kAllVariables, 3);
     game.setConnected(true);
     IRacingReader reader;
     ASSERT_TRUE(reader.attach());
@@ -146,7 +148,7 @@ TEST_F(IRacingTest, NewestBufferWinsAndTheFirstWinsATie) {
 }
 
 TEST_F(IRacingTest, VariableTheGameDoesNotPublishKeepsItsChannel) {
-    test::IRacingWriter game({"LatAccel", "YawRate", "Roll"});
+    sim::IRacingWriter game({"LatAccel", "YawRate", "Roll"});
     game.setConnected(true);
     IRacingReader reader;
     ASSERT_TRUE(reader.attach());
@@ -164,7 +166,7 @@ TEST_F(IRacingTest, VariableTheGameDoesNotPublishKeepsItsChannel) {
 
 TEST_F(IRacingTest, NamesAreComparedWholeOverAtMost32Characters) {
     // "Yaw" must not be found in "YawRate" nor "Roll" in "RollRate".
-    test::IRacingWriter game({"YawRate", "RollRate", "Pitchx", std::string(32, 'P')});
+    sim::IRacingWriter game({"YawRate", "RollRate", "Pitchx", std::string(32, 'P')});
     game.setConnected(true);
     IRacingReader reader;
     ASSERT_TRUE(reader.attach());
@@ -181,7 +183,7 @@ TEST_F(IRacingTest, NamesAreComparedWholeOverAtMost32Characters) {
 }
 
 TEST_F(IRacingTest, AttachKeepsWhatItOpenedAndFailedDetectionDropsIt) {
-    test::GameBlock mapping("Local\\IRSDKMemMapFileName", 4096);
+    sim::GameBlock mapping("Local\\IRSDKMemMapFileName", 4096);
     ASSERT_TRUE(mapping.ok());
     IRacingReader reader;
     EXPECT_FALSE(reader.attach()) << "no data-valid event yet";
@@ -216,7 +218,7 @@ constexpr std::size_t kFirstBufferOffsetAt = 52;
 
 // A well-formed header with the ten variables in one buffer at tick 5.
 std::vector<unsigned char> validTelemetry() {
-    test::IRacingWriter game(kAllVariables, 1);
+    sim::IRacingWriter game(kAllVariables, 1);
     game.setConnected(true);
     game.publish(5, motion(0));
     // The writer's block is only borrowed for its bytes.
@@ -302,9 +304,9 @@ TEST_F(IRacingTest, ViewSmallerThanTheHeaderGivesNothing) {
 
 TEST_F(IRacingTest, RowsLongerThanTheSampleRowAreCut) {
     // A row of 12 000 bytes whose first variable sits past the 10 000-byte cut.
-    test::IRacingWriter game({"YawRate", "RollRate"}, 1, 12000);
+    sim::IRacingWriter game({"YawRate", "RollRate"}, 1, 12000);
     game.setConnected(true);
-    const std::size_t firstHeader = test::IRacingWriter::kVarHeadersAt;
+    const std::size_t firstHeader = sim::IRacingWriter::kVarHeadersAt;
     game.putHeaderI32(firstHeader + 4, 11000);
     IRacingReader reader;
     ASSERT_TRUE(reader.attach());

@@ -9,13 +9,15 @@
 #include "sources/shm/raceroom_reader.h"
 #include "tests/shm_sources/shm_test_util.h"
 #include "tests/support/child_game.h"
-#include "tests/support/game_writers.h"
+#include "sim/game_writers.h"
+
+using namespace rez::sim;  // the stand-ins for games, controllers and networks
 
 namespace rez {
 namespace {
 
-using test::Pcars2Sample;
-using test::R3eSample;
+using sim::Pcars2Sample;
+using sim::R3eSample;
 
 class RaceRoomTest : public test::ShmReaderTest {};
 class ProjectCars2Test : public test::ShmReaderTest {};
@@ -41,7 +43,7 @@ R3eSample r3eSample() {
 }
 
 TEST_F(RaceRoomTest, AttachNeedsTheProcessAndTheBlockAndSaysSo) {
-    test::RaceRoomWriter game;
+    sim::RaceRoomWriter game;
     RaceRoomReader reader;
     EXPECT_FALSE(reader.attach()) << "block without the game's process";
     test::ChildGame process("RRRE.exe");
@@ -64,7 +66,7 @@ TEST_F(RaceRoomTest, AttachNeedsTheProcessAndTheBlockAndSaysSo) {
 }
 
 TEST_F(RaceRoomTest, BlockShorterThanItsLayoutIsNotMapped) {
-    test::GameBlock shortBlock("$R3E", 4096);
+    sim::GameBlock shortBlock("$R3E", 4096);
     ASSERT_TRUE(shortBlock.ok());
     test::ChildGame process("RRRE64.exe");
     ASSERT_TRUE(process.started());
@@ -81,10 +83,10 @@ TEST_F(RaceRoomTest, BlockShorterThanItsLayoutIsNotMapped) {
 // The version in the block decides where the reader looks; every layout the
 // game has published must give the same channels.
 struct R3eVersion {
-    test::RaceRoomWriter::Layout layout;
+    sim::RaceRoomWriter::Layout layout;
     std::int32_t major, minor;
 };
-using R3eLayout = test::RaceRoomWriter::Layout;
+using R3eLayout = sim::RaceRoomWriter::Layout;
 constexpr R3eVersion kR3eVersions[] = {
     {R3eLayout::V3_2, 2, 11}, {R3eLayout::V3_2, 3, 2}, {R3eLayout::V3_3, 3, 3},
     {R3eLayout::V3_4, 3, 4},  {R3eLayout::V3_4, 3, 5},
@@ -95,7 +97,7 @@ TEST_F(RaceRoomTest, SampleGivesChannelsInUnitsAndSignsInEveryLayout) {
     ASSERT_TRUE(process.started());
     for (const R3eVersion& v : kR3eVersions) {
         SCOPED_TRACE(testing::Message() << "version " << v.major << "." << v.minor);
-        test::RaceRoomWriter game(v.layout);
+        sim::RaceRoomWriter game(v.layout);
         ASSERT_TRUE(game.ok());
         game.setVersion(v.major, v.minor);
         R3eSample sample = r3eSample();
@@ -143,7 +145,7 @@ TEST_F(RaceRoomTest, PausedMenuOrReplayGivesNoSampleInEveryLayout) {
     };
     for (const R3eVersion& v : kR3eVersions) {
         SCOPED_TRACE(testing::Message() << "version " << v.major << "." << v.minor);
-        test::RaceRoomWriter game(v.layout);
+        sim::RaceRoomWriter game(v.layout);
         game.setVersion(v.major, v.minor);
         RaceRoomReader reader;
         testing::internal::CaptureStdout();
@@ -195,7 +197,7 @@ TEST_F(ProjectCars2Test, AttachOpensTheGamesBlockOnce) {
     testing::internal::CaptureStdout();
     EXPECT_FALSE(reader.detect());
     EXPECT_FALSE(reader.attach()) << "no block, nothing to open";
-    test::ProjectCars2Writer game;
+    sim::ProjectCars2Writer game;
     EXPECT_TRUE(reader.detect());
     EXPECT_TRUE(reader.attach());
     EXPECT_FALSE(reader.attach()) << "already attached";
@@ -206,7 +208,7 @@ TEST_F(ProjectCars2Test, AttachOpensTheGamesBlockOnce) {
 }
 
 TEST_F(ProjectCars2Test, OnlyThePlayingStateGivesSamples) {
-    test::ProjectCars2Writer game;
+    sim::ProjectCars2Writer game;
     auto reader = test::shippedReader(kProjectCars2);
     testing::internal::CaptureStdout();
     ASSERT_TRUE(reader->attach());
@@ -251,7 +253,7 @@ TEST_F(ProjectCars2Test, BlockIsJudgedByWholePages) {
     };
     for (Case c : {Case{20576, true}, Case{(20700 / page) * page, false}}) {
         SCOPED_TRACE(c.size);
-        test::ProjectCars2Writer game(c.size);
+        sim::ProjectCars2Writer game(c.size);
         ASSERT_TRUE(game.ok());
         game.publish(pcars2Sample(2));
         ProjectCars2Reader reader;
@@ -280,9 +282,9 @@ TEST(SharedMemoryBlocks, VanishedBlockStopsRaceRoomAndProjectCars2) {
     test::removeGameNames();
     test::ChildGame process("RRRE64.exe");
     ASSERT_TRUE(process.started());
-    auto raceroom = std::make_unique<test::RaceRoomWriter>();
+    auto raceroom = std::make_unique<sim::RaceRoomWriter>();
     raceroom->publish(r3eSample());
-    auto pcars = std::make_unique<test::ProjectCars2Writer>();
+    auto pcars = std::make_unique<sim::ProjectCars2Writer>();
     pcars->publish(pcars2Sample(2));
     RaceRoomReader r3eReader;
     ProjectCars2Reader pcarsReader;

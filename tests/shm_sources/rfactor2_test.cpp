@@ -11,12 +11,14 @@
 #include "sources/shm/rfactor2_reader.h"
 #include "tests/shm_sources/shm_test_util.h"
 #include "tests/support/child_game.h"
-#include "tests/support/game_writers.h"
+#include "sim/game_writers.h"
+
+using namespace rez::sim;  // the stand-ins for games, controllers and networks
 
 namespace rez {
 namespace {
 
-using test::Rf2Sample;
+using sim::Rf2Sample;
 
 constexpr double kRad = std::numbers::pi / 180.0;
 
@@ -107,7 +109,7 @@ Rf2Sample rf2Sample(double elapsed) {
 }
 
 TEST_F(RFactor2Test, SampleGivesChannelsInUnitsAndSigns) {
-    test::RFactor2Writer game;
+    sim::RFactor2Writer game;
     game.publish(rf2Sample(12.5));
     auto reader = test::shippedReader(kRFactor2);
     ASSERT_TRUE(reader->detect());
@@ -138,7 +140,7 @@ TEST_F(RFactor2Test, SampleGivesChannelsInUnitsAndSigns) {
 }
 
 TEST_F(RFactor2Test, OnlyALaterElapsedTimeIsANewSample) {
-    test::RFactor2Writer game;
+    sim::RFactor2Writer game;
     game.publish(rf2Sample(0.0));
     RFactor2Reader reader;
     ASSERT_TRUE(quietAttach(reader));
@@ -173,7 +175,7 @@ TEST_F(RFactor2Test, OnlyALaterElapsedTimeIsANewSample) {
 }
 
 TEST_F(RFactor2Test, BlockThatIsNotReadyDoesNotAttach) {
-    test::RFactor2Writer game;
+    sim::RFactor2Writer game;
     Rf2Sample sample = rf2Sample(3.0);
     sample.marker = 1234567890u;
     game.publish(sample);
@@ -197,7 +199,7 @@ TEST_F(RFactor2Test, BlockThatIsNotReadyDoesNotAttach) {
 }
 
 TEST_F(RFactor2Test, CloseReleasesTheViewAndASecondAttachLetsGo) {
-    test::RFactor2Writer game;
+    sim::RFactor2Writer game;
     game.publish(rf2Sample(1.0));
     RFactor2Reader reader;
     ASSERT_TRUE(quietAttach(reader));

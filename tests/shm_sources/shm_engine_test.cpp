@@ -15,8 +15,10 @@
 #include "sources/game_source_set.h"
 #include "tests/shm_sources/shm_test_util.h"
 #include "tests/support/child_game.h"
-#include "tests/support/game_writers.h"
+#include "sim/game_writers.h"
 #include "tests/support/test_reader.h"
+
+using namespace rez::sim;  // the stand-ins for games, controllers and networks
 
 namespace rez {
 namespace {
@@ -49,35 +51,35 @@ RunningGame startGame(int id) {
     };
     switch (id) {
         case kAssettoCorsa: {
-            auto w = std::make_shared<test::AssettoCorsaWriter>();
+            auto w = std::make_shared<sim::AssettoCorsaWriter>();
             w->setStatus(2);
-            w->publish(test::AcPhysics{.packetId = 1});
+            w->publish(sim::AcPhysics{.packetId = 1});
             g.writer = w;
             break;
         }
         case kAssettoCorsaEvo: {
             withProcess("AssettoCorsaEVO.exe");
-            auto w = std::make_shared<test::AssettoCorsaWriter>(test::AssettoCorsaWriter::Pages::Evo);
-            w->publish(test::AcPhysics{.packetId = 1});
+            auto w = std::make_shared<sim::AssettoCorsaWriter>(sim::AssettoCorsaWriter::Pages::Evo);
+            w->publish(sim::AcPhysics{.packetId = 1});
             g.writer = w;
             break;
         }
         case kRaceRoom: {
             withProcess("RRRE64.exe");
-            auto w = std::make_shared<test::RaceRoomWriter>();
-            w->publish(test::R3eSample{});
+            auto w = std::make_shared<sim::RaceRoomWriter>();
+            w->publish(sim::R3eSample{});
             g.writer = w;
             break;
         }
         case kProjectCars2: {
-            auto w = std::make_shared<test::ProjectCars2Writer>();
-            w->publish(test::Pcars2Sample{});
+            auto w = std::make_shared<sim::ProjectCars2Writer>();
+            w->publish(sim::Pcars2Sample{});
             g.writer = w;
             break;
         }
         case kIRacing: {
             withProcess("iRacingSim64DX11.exe");
-            auto w = std::make_shared<test::IRacingWriter>(std::vector<std::string>{"YawRate"});
+            auto w = std::make_shared<sim::IRacingWriter>(std::vector<std::string>{"YawRate"});
             w->setConnected(true);
             w->publish(1, {{"YawRate", 0.5f}});
             g.writer = w;
@@ -85,15 +87,15 @@ RunningGame startGame(int id) {
         }
         case kRFactor2: {
             withProcess("rFactor2.exe");
-            auto w = std::make_shared<test::RFactor2Writer>();
-            w->publish(test::Rf2Sample{.elapsedTime = 1.0});
+            auto w = std::make_shared<sim::RFactor2Writer>();
+            w->publish(sim::Rf2Sample{.elapsedTime = 1.0});
             g.writer = w;
             break;
         }
         case kTruckSim: {
             withProcess("eurotrucks2.exe");
-            auto w = std::make_shared<test::TruckSimWriter>();
-            w->publish(test::TruckSample{});
+            auto w = std::make_shared<sim::TruckSimWriter>();
+            w->publish(sim::TruckSample{});
             g.writer = w;
             break;
         }
@@ -151,10 +153,10 @@ bool eventually(F condition, int ms) {
 TEST_F(SharedMemoryGames, AssettoCorsaDrivesTheEngineUntilItsPagesGo) {
     auto engine = std::make_unique<GamesourceEngine>();
     keepOnlySharedMemoryGames(engine->sources);
-    test::AssettoCorsaWriter game;
+    sim::AssettoCorsaWriter game;
     ASSERT_TRUE(game.ok());
     game.setStatus(2);
-    test::AcPhysics sample;
+    sim::AcPhysics sample;
     sample.packetId = 1;
     game.publish(sample);
 

@@ -8,12 +8,14 @@
 #include "sources/game_table.h"
 #include "tests/shm_sources/shm_test_util.h"
 #include "tests/support/child_game.h"
-#include "tests/support/game_writers.h"
+#include "sim/game_writers.h"
+
+using namespace rez::sim;  // the stand-ins for games, controllers and networks
 
 namespace rez {
 namespace {
 
-using test::TruckSample;
+using sim::TruckSample;
 
 class TruckSimTest : public test::ShmReaderTest {};
 
@@ -36,7 +38,7 @@ TruckSample truckSample() {
 }
 
 TEST_F(TruckSimTest, SampleGivesChannelsInDegreesAndSigns) {
-    test::TruckSimWriter game;
+    sim::TruckSimWriter game;
     ASSERT_TRUE(game.ok());
     game.publish(truckSample());
     auto reader = test::shippedReader(kTruckSim);
@@ -68,7 +70,7 @@ TEST_F(TruckSimTest, SampleGivesChannelsInDegreesAndSigns) {
 }
 
 TEST_F(TruckSimTest, AnglesAreClamped) {
-    test::TruckSimWriter game;
+    sim::TruckSimWriter game;
     auto reader = test::shippedReader(kTruckSim);
     ASSERT_TRUE(reader->attach());
     struct Case {
@@ -95,7 +97,7 @@ TEST_F(TruckSimTest, AnglesAreClamped) {
 }
 
 TEST_F(TruckSimTest, StoppedPluginGivesNoSample) {
-    test::TruckSimWriter game;
+    sim::TruckSimWriter game;
     TruckSample s = truckSample();
     s.running = 0;
     game.publish(s);
@@ -121,7 +123,7 @@ TEST_F(TruckSimTest, ReaderNeverMakesThePluginsBlock) {
 
     // The plug-in can still make its block afterwards, and only then is the
     // game found.
-    test::GameBlock plugin;
+    sim::GameBlock plugin;
     ASSERT_TRUE(plugin.create("SCSTelemetryExample", 177));
     EXPECT_TRUE(reader->detect());
     EXPECT_TRUE(reader->attach());
@@ -129,7 +131,7 @@ TEST_F(TruckSimTest, ReaderNeverMakesThePluginsBlock) {
 
 TEST_F(TruckSimTest, DetectionNeedsTheBlockAndTheProcess) {
     auto reader = test::shippedReader(kTruckSim);
-    test::TruckSimWriter game;
+    sim::TruckSimWriter game;
     EXPECT_FALSE(reader->detect()) << "block without the game";
     test::ChildGame process("eurotrucks2.exe");
     ASSERT_TRUE(process.started());

@@ -10,12 +10,14 @@
 #include "platform/udp_socket.h"
 #include "simconnect/client_connection.h"
 #include "tests/simconnect/simconnect_test_util.h"
-#include "tests/support/fake_simconnect_server.h"
+#include "sim/fake_simconnect_server.h"
+
+using namespace rez::sim;  // the stand-ins for games, controllers and networks
 
 namespace rez {
 namespace {
 
-using Server = test::FakeSimConnectServer;
+using Server = sim::FakeSimConnectServer;
 using Bytes = std::vector<std::uint8_t>;
 
 Bytes message(std::uint32_t size, std::uint32_t id = 99) {
@@ -56,7 +58,7 @@ Played play(const Bytes& stream, std::size_t piece, std::uint32_t maxReceive = k
 
 TEST(SimConnectStream, MessagesComeOutWholeAndInOrderWhateverThePieces) {
     const double v[15] = {};
-    const Bytes stream = test::joined({Server::data(v, 0, 1), Server::event(7), message(8), Server::exception(3, 2, 1),
+    const Bytes stream = sim::joined({Server::data(v, 0, 1), Server::event(7), message(8), Server::exception(3, 2, 1),
                                        Server::quit(), message(5000), Server::data(v, 1, 0)});
     for (std::size_t piece : {1u, 2u, 3u, 7u, 12u, 100u, 176u, 1000u, 4096u, 100000u}) {
         SCOPED_TRACE(piece);
@@ -78,16 +80,16 @@ TEST(SimConnectStream, BadSizesEndTheStreamOrAreDroppedWithoutLosingOthers) {
         std::int32_t endResult;
     };
     const Case cases[] = {
-        {"larger than accepted", test::joined({good, message(kSmallestMaxReceiveSize + 1), good}),
+        {"larger than accepted", sim::joined({good, message(kSmallestMaxReceiveSize + 1), good}),
          kSmallestMaxReceiveSize, {176}, kSimConnectAborted},
-        {"raised limit accepts it", test::joined({good, message(kSmallestMaxReceiveSize + 1), good}), 100000,
+        {"raised limit accepts it", sim::joined({good, message(kSmallestMaxReceiveSize + 1), good}), 100000,
          {176, kSmallestMaxReceiveSize + 1, 176}, kSimConnectFail},
-        {"size below 4 cannot be framed", test::joined({good, message(3), good}), kSmallestMaxReceiveSize, {176},
+        {"size below 4 cannot be framed", sim::joined({good, message(3), good}), kSmallestMaxReceiveSize, {176},
          kSimConnectAborted},
-        {"size 0", test::joined({good, message(0), good}), kSmallestMaxReceiveSize, {176}, kSimConnectAborted},
-        {"shorter than a header is skipped", test::joined({message(4), message(11), good}), kSmallestMaxReceiveSize,
+        {"size 0", sim::joined({good, message(0), good}), kSmallestMaxReceiveSize, {176}, kSimConnectAborted},
+        {"shorter than a header is skipped", sim::joined({message(4), message(11), good}), kSmallestMaxReceiveSize,
          {176}, kSimConnectFail},
-        {"beyond the largest buffer is dropped", test::joined({good, message(0x100010), good}), 0x200000,
+        {"beyond the largest buffer is dropped", sim::joined({good, message(0x100010), good}), 0x200000,
          {176, 176}, kSimConnectFail},
     };
     for (const Case& c : cases) {
@@ -265,7 +267,7 @@ namespace rez {
 namespace {
 
 TEST(SimConnectPipe, RequestsAndMessagesOverTheNamedPipe) {
-    test::FakeSimConnectServer server("RezSimConnectTest" + std::to_string(platform::counterNow() % 100000));
+    sim::FakeSimConnectServer server("RezSimConnectTest" + std::to_string(platform::counterNow() % 100000));
     if (!server.listening()) GTEST_SKIP() << "no named pipes on this system";
     test::ConfigFolders folders;
     folders.write("user", server.configText());
@@ -276,7 +278,7 @@ TEST(SimConnectPipe, RequestsAndMessagesOverTheNamedPipe) {
     ASSERT_TRUE(test::eventually([&] { return server.requests(0).size() == 2; }));
     EXPECT_TRUE(server.faults().empty()) << ::testing::PrintToString(server.faults());
 
-    ASSERT_TRUE(server.send(0, test::FakeSimConnectServer::event(7), 5));
+    ASSERT_TRUE(server.send(0, sim::FakeSimConnectServer::event(7), 5));
     std::vector<std::uint32_t> ids;
     ASSERT_TRUE(test::eventually([&] {
         const std::uint8_t* data = nullptr;

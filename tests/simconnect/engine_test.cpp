@@ -9,13 +9,15 @@
 #include "engine/gamesource_engine.h"
 #include "tests/simconnect/simconnect_test_util.h"
 #include "tests/support/child_game.h"
-#include "tests/support/fake_simconnect_server.h"
+#include "sim/fake_simconnect_server.h"
 #include "tests/support/test_reader.h"
+
+using namespace rez::sim;  // the stand-ins for games, controllers and networks
 
 namespace rez {
 namespace {
 
-using Server = test::FakeSimConnectServer;
+using Server = sim::FakeSimConnectServer;
 
 TEST(FlightSimThroughTheEngine, LandingAndTakeOffMoveTheProfileWeights) {
     test::ConfigFolders folders;

@@ -10,13 +10,15 @@
 #include "sources/game_source_set.h"
 #include "tests/simconnect/simconnect_test_util.h"
 #include "tests/support/child_game.h"
-#include "tests/support/fake_simconnect_server.h"
+#include "sim/fake_simconnect_server.h"
 #include "tests/support/test_reader.h"
+
+using namespace rez::sim;  // the stand-ins for games, controllers and networks
 
 namespace rez {
 namespace {
 
-using Server = test::FakeSimConnectServer;
+using Server = sim::FakeSimConnectServer;
 
 constexpr double kPi = 3.14159265358979;
 
@@ -118,7 +120,7 @@ TEST_F(AttachedReader, DecodesEveryWaitingMessageInOrderWhateverThePieces) {
     auto shortData = Server::data(other, 0, 0);
     shortData.resize(100);
     shortData[0] = 100;  // a data message that stops before its 17 values
-    const auto stream = test::joined({Server::data(first, 0, 1), Server::event(4), Server::data(second, 1, 0), shortData,
+    const auto stream = sim::joined({Server::data(first, 0, 1), Server::event(4), Server::data(second, 1, 0), shortData,
                                       Server::data(other, 0, 1, /*requestId=*/1)});
     const auto deg = [](double r) { return r * 180.0 / kPi; };
     for (std::size_t piece : {0u, 1u, 7u, 176u}) {
@@ -199,7 +201,7 @@ TEST_F(AttachedReader, QuitOrTheQuitEventEndTheSlotOtherEventsDoNot) {
             ASSERT_TRUE(test::eventually([&] { return server_.requests(client).size() == 24; }));
         }
         v[0] += 1.0;
-        ASSERT_TRUE(server_.send(client, test::joined({c.message, Server::data(v, 0, 0)})));
+        ASSERT_TRUE(server_.send(client, sim::joined({c.message, Server::data(v, 0, 0)})));
         if (c.closes) {
             ASSERT_TRUE(test::eventually([&] { return !reader_.read(record_); }));
             EXPECT_FALSE(reader_.connected());

@@ -11,7 +11,9 @@
 #include "sources/game_source_set.h"
 #include "tests/support/child_game.h"
 #include "tests/support/test_reader.h"
-#include "tests/support/udp_sender.h"
+#include "sim/udp_sender.h"
+
+using namespace rez::sim;  // the stand-ins for games, controllers and networks
 
 namespace rez {
 namespace {
@@ -75,7 +77,7 @@ TEST(UdpProbe, FindsAStreamAndNothingElse) {
     const std::uint16_t port = 47213;
     EXPECT_EQ(probeUdpPort(port), 0) << "nothing sent";
     {
-        test::UdpSender sender(port, {1, 2, 3});
+        sim::UdpSender sender(port, {1, 2, 3});
         int found = 0;
         for (int i = 0; i < 5 && !found; ++i) found = probeUdpPort(port);
         EXPECT_EQ(found, 1);
@@ -88,7 +90,7 @@ TEST(UdpProbe, PortHeldByAnotherProgramIsNotFound) {
     platform::UdpSocket holder;
     ASSERT_TRUE(holder.open());
     ASSERT_TRUE(holder.bindAny(port));
-    test::UdpSender sender(port, {9});
+    sim::UdpSender sender(port, {9});
     testing::internal::CaptureStdout();
     int found = probeUdpPort(port);
     std::string printed = testing::internal::GetCapturedStdout();
@@ -216,7 +218,7 @@ TEST_F(ShippedDetection, EarlierGameInTheTableWins) {
 }
 
 TEST_F(ShippedDetection, ProcessAndPortMustBothBeThere) {
-    test::UdpSender dcsStream(4124, {0x44});
+    sim::UdpSender dcsStream(4124, {0x44});
     ASSERT_TRUE(dcsStream.waitUntilSending());
     EXPECT_EQ(set.detectGame(), 0) << "a stream without the process is not DCS";
     test::ChildGame dcs("DCS.exe");
@@ -230,8 +232,8 @@ TEST_F(ShippedDetection, ProcessAndPortMustBothBeThere) {
 TEST_F(ShippedDetection, XplaneStreamBeatsDcs) {
     test::ChildGame dcs("DCS.exe");
     ASSERT_TRUE(dcs.started());
-    test::UdpSender dcsStream(4124, {0x44});
-    test::UdpSender xplaneStream(4321, {0x58});
+    sim::UdpSender dcsStream(4124, {0x44});
+    sim::UdpSender xplaneStream(4321, {0x58});
     ASSERT_TRUE(dcsStream.waitUntilSending());
     ASSERT_TRUE(xplaneStream.waitUntilSending());
     // A probe only sees a datagram sent during its 20 ms wait; on a loaded

@@ -16,8 +16,10 @@
 #include "sources/tcp/nolimits_reader.h"
 #include "sources/tcp/nolimits_ride.h"
 #include "tests/shm_sources/shm_test_util.h"
-#include "tests/support/fake_nolimits_server.h"
+#include "sim/fake_nolimits_server.h"
 #include "tests/support/test_reader.h"
+
+using namespace rez::sim;  // the stand-ins for games, controllers and networks
 
 namespace rez {
 namespace {
@@ -85,7 +87,7 @@ protected:
         return takeReply(record);
     }
 
-    test::FakeNoLimitsServer server;
+    sim::FakeNoLimitsServer server;
     NoLimitsReader reader;
 };
 
@@ -103,9 +105,9 @@ TEST(NoLimitsDetection, AnAnswerWithinItsBoundFindsTheServer) {
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.what);
-        std::unique_ptr<test::FakeNoLimitsServer> server;
+        std::unique_ptr<sim::FakeNoLimitsServer> server;
         if (c.listening) {
-            server = std::make_unique<test::FakeNoLimitsServer>();
+            server = std::make_unique<sim::FakeNoLimitsServer>();
             ASSERT_TRUE(server->listening());
             server->answerIdle(c.answering);
         }
@@ -288,7 +290,7 @@ TEST_F(NoLimitsReaderTest, ReplySplitAcrossTwoReceivesIsDropped) {
     GameDataRecord r = markedRecord();
     ASSERT_TRUE(sampleOf(riding(1, turn(10, 0, 1, 0)), r));
     const GameDataRecord before = r;
-    server.queueSplitReply(test::telemetryReply(riding(2, turn(30, 0, 1, 0))), 44);
+    server.queueSplitReply(sim::telemetryReply(riding(2, turn(30, 0, 1, 0))), 44);
     EXPECT_FALSE(takeReply(r)) << "first part";
     server.sendHeldBack();
     EXPECT_FALSE(takeReply(r)) << "second part";
@@ -301,7 +303,7 @@ TEST_F(NoLimitsReaderTest, ReplySplitAcrossTwoReceivesIsDropped) {
 // returns at once with nothing, so the engine's miss count can drop it.
 TEST(NoLimitsThroughTheGameTable, ServerThatClosesNeverBlocksTheTick) {
     noLimitsRide() = {};
-    test::FakeNoLimitsServer server;
+    sim::FakeNoLimitsServer server;
     ASSERT_TRUE(server.listening());
     GameSourceSet set;
     set.detectPauseMs = 0;

@@ -6,7 +6,9 @@
 #include <vector>
 
 #include "sources/tcp/nolimits_reply.h"
-#include "tests/support/fake_nolimits_server.h"
+#include "sim/fake_nolimits_server.h"
+
+using namespace rez::sim;  // the stand-ins for games, controllers and networks
 
 namespace rez {
 namespace {
@@ -45,7 +47,7 @@ TEST(NoLimitsFraming, OnlyAWholeTelemetryMessageAtTheStartIsTaken) {
     NoLimitsTelemetry sent;
     sent.state = 1;
     sent.frame = 77;
-    const std::vector<std::uint8_t> good = test::telemetryReply(sent);
+    const std::vector<std::uint8_t> good = sim::telemetryReply(sent);
     ASSERT_EQ(good.size(), kNoLimitsTelemetryBytes);
 
     struct Case {

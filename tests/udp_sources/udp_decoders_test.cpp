@@ -10,12 +10,14 @@
 #include "sources/game_table.h"
 #include "sources/udp/udp_decoders.h"
 #include "tests/shm_sources/shm_test_util.h"
-#include "tests/support/udp_game_senders.h"
+#include "sim/udp_game_senders.h"
+
+using namespace rez::sim;  // the stand-ins for games, controllers and networks
 
 namespace rez {
 namespace {
 
-using test::DatagramBytes;
+using sim::DatagramBytes;
 using test::expectSlots;
 using test::kG;
 using test::kUntouched;
@@ -238,7 +240,7 @@ TEST(F1Decoder, PlayersCarOfAMotionPacketAndTheExtendedRates) {
 // WRC's orientation: three direction vectors whose reading gives roll,
 // pitch and yaw; rates come from the previous sample.
 std::vector<std::uint8_t> wrcDatagram(double rollDeg, double pitchDeg, double yawDeg, std::size_t length = 128) {
-    test::Motion m;
+    sim::Motion m;
     m.roll = rollDeg;
     m.pitch = pitchDeg;
     m.yaw = yawDeg;
@@ -248,7 +250,7 @@ std::vector<std::uint8_t> wrcDatagram(double rollDeg, double pitchDeg, double ya
     m.longitudinalAccel = 3;
     m.lateralAccel = -2;
     m.verticalAccel = 0.25;
-    auto bytes = test::gameDatagrams(kWrc23, m).front();
+    auto bytes = sim::gameDatagrams(kWrc23, m).front();
     bytes.resize(length);
     return bytes;
 }

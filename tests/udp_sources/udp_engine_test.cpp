@@ -14,7 +14,9 @@
 #include "sources/game_source_set.h"
 #include "tests/support/child_game.h"
 #include "tests/support/test_reader.h"
-#include "tests/support/udp_game_senders.h"
+#include "sim/udp_game_senders.h"
+
+using namespace rez::sim;  // the stand-ins for games, controllers and networks
 
 namespace rez {
 namespace {
@@ -53,7 +55,7 @@ TEST(UdpGamesThroughTheEngine, FoundSampledAndDroppedOnceTheyStop) {
         {kXplane, nullptr}, {kDcs, "DCS64.exe"}, {kDirtRally2, nullptr}, {kCondor2, nullptr},
         {kF1, "F1_23.exe"}, {kWrc23, nullptr},   {kBeamNg, nullptr},     {kLfs, "LFS.exe"},
     };
-    test::Motion motion;
+    sim::Motion motion;
     motion.yaw = 33;
     motion.pitch = 4;
     motion.roll = -7;
@@ -65,7 +67,7 @@ TEST(UdpGamesThroughTheEngine, FoundSampledAndDroppedOnceTheyStop) {
             process = std::make_unique<test::ChildGame>(c.process);
             ASSERT_TRUE(process->started());
         }
-        test::GameStream stream(c.id, motion);
+        sim::GameStream stream(c.id, motion);
         ASSERT_TRUE(stream.waitUntilSending());
 
         auto engine = std::make_unique<GamesourceEngine>();

@@ -12,7 +12,9 @@
 #include "sources/game_table.h"
 #include "sources/udp/udp_game_reader.h"
 #include "tests/shm_sources/shm_test_util.h"
-#include "tests/support/udp_game_senders.h"
+#include "sim/udp_game_senders.h"
+
+using namespace rez::sim;  // the stand-ins for games, controllers and networks
 
 namespace rez {
 namespace {
@@ -20,7 +22,7 @@ namespace {
 using test::kG;
 using test::kUntouched;
 using test::markedRecord;
-using test::Motion;
+using sim::Motion;
 
 const int kUdpGames[] = {kXplane, kDcs, kDirtRally2, kCondor2, kF1, kWrc23, kBeamNg, kLfs};
 
@@ -56,7 +58,7 @@ TEST(UdpReaders, DatagramsPerReadAndTheGravityModeOfEachGame) {
     for (const Case& c : cases) {
         SCOPED_TRACE(gameName(c.id));
         auto reader = attachedReader(c.id);
-        test::GameSender game(c.id);
+        sim::GameSender game(c.id);
         for (double yaw : {10.0, 20.0, 30.0}) ASSERT_TRUE(game.send(sampleMotion(yaw)));
 
         GameDataRecord r = markedRecord();
@@ -91,7 +93,7 @@ TEST(UdpReaders, NothingQueuedOrATooShortFirstDatagramIsNoSample) {
         const bool stampsEveryCall = id == kF1 || id == kBeamNg || id == kLfs;
         const std::size_t tooShort = id == kXplane || id == kCondor2 ? 41 : 1;
         auto reader = attachedReader(id);
-        test::GameSender game(id);
+        sim::GameSender game(id);
         GameDataRecord r = markedRecord();
         r.timeFrame = -1;
         EXPECT_FALSE(reader->read(r));
@@ -117,7 +119,7 @@ TEST(UdpReaders, BeamNgDrainsAfterAForeignDatagramAndLfsStopsAtAShortOne) {
     for (const Case& c : cases) {
         SCOPED_TRACE(gameName(c.id));
         auto reader = attachedReader(c.id);
-        test::GameSender game(c.id);
+        sim::GameSender game(c.id);
         ASSERT_TRUE(game.send(sampleMotion(10)));
         ASSERT_TRUE(game.sendBytes(c.intruder));
         ASSERT_TRUE(game.send(sampleMotion(30)));
@@ -133,7 +135,7 @@ TEST(UdpReaders, BeamNgDrainsAfterAForeignDatagramAndLfsStopsAtAShortOne) {
 // datagrams and leaves the rest, in order, for the next ticks.
 TEST(UdpReaders, AFloodIsTakenInBoundedBites) {
     auto reader = attachedReader(kBeamNg);
-    test::GameSender game(kBeamNg);
+    sim::GameSender game(kBeamNg);
     const int sent = 2 * kMostDatagramsPerRead;
     for (int i = 0; i < sent; ++i) ASSERT_TRUE(game.send(sampleMotion(i)));
     GameDataRecord r;

@@ -19,13 +19,15 @@
 #include "platform/clock.h"
 #include "platform/udp_socket.h"
 #include "tests/network/log_folder.h"
-#include "tests/support/multicast_member.h"
+#include "sim/multicast_member.h"
 
 #if !defined(_WIN32)
 #include <sched.h>
 #include <sys/mount.h>
 #include <sys/wait.h>
 #include <unistd.h>
+
+using namespace rez::sim;  // the stand-ins for games, controllers and networks
 #endif
 
 namespace rez {
@@ -228,7 +230,7 @@ TEST(MulticastSender, EndsWithUdpEndedWhenNoWiredAdapterIsUp) {
 
 #if !defined(_WIN32)
 
-using test::MulticastMember;
+using sim::MulticastMember;
 
 // A datagram the member should get: the group's port and the bytes.
 struct Expected {
@@ -240,10 +242,10 @@ struct Expected {
 // far end of a veth pair; the scenario's text is empty when all went as
 // expected.
 void inNetwork(const std::function<std::string(MulticastMember&)>& scenario) {
-    const test::NetworkRun run = test::runInNetwork(scenario);
-    if (run.outcome == test::NetworkRun::NoNamespace) GTEST_SKIP() << "no network namespace can be made here: " << run.text;
-    ASSERT_NE(run.outcome, test::NetworkRun::ChildFailed) << run.text;
-    ASSERT_NE(run.outcome, test::NetworkRun::MemberFailed) << run.text;
+    const sim::NetworkRun run = sim::runInNetwork(scenario);
+    if (run.outcome == sim::NetworkRun::NoNamespace) GTEST_SKIP() << "no network namespace can be made here: " << run.text;
+    ASSERT_NE(run.outcome, sim::NetworkRun::ChildFailed) << run.text;
+    ASSERT_NE(run.outcome, sim::NetworkRun::MemberFailed) << run.text;
     EXPECT_EQ(run.text, "");
 }
 
@@ -270,7 +272,7 @@ std::string expectReceived(MulticastMember& member, const std::vector<Expected>&
     platform::sleepMs(100);
     const auto got = member.received();
     const bool same = std::equal(got.begin(), got.end(), expected.begin(), expected.end(),
-                                 [](const test::Received& r, const Expected& e) { return r.port == e.port && r.bytes == e.bytes; });
+                                 [](const sim::Received& r, const Expected& e) { return r.port == e.port && r.bytes == e.bytes; });
     return same ? "" : "expected\n" + describe(expected) + "got\n" + describe(got);
 }
 
@@ -360,7 +362,7 @@ TEST(MulticastSender, BurstFromSeveralThreadsGoesOutOnceEachInOrderBesideTheAuto
             }
             const int t = r.bytes.size() == 8 ? r.bytes[2] - 0x10 : -1;
             if (t < 0 || t >= kThreads || r.bytes[4] != next[t] || r.bytes != withChecksum(shortFrame(r.bytes[2], r.bytes[4])))
-                return "out of order, twice or changed:\n" + describe(std::vector<test::Received>{r});
+                return "out of order, twice or changed:\n" + describe(std::vector<sim::Received>{r});
             ++next[t];
         }
         for (int t = 0; t < kThreads; ++t)

@@ -7,12 +7,14 @@
 
 #include "platform/clock.h"
 #include "platform/serial_port.h"
-#include "tests/support/pty_pair.h"
+#include "sim/pty_pair.h"
+
+using namespace rez::sim;  // the stand-ins for games, controllers and networks
 
 namespace rez::platform {
 namespace {
 
-using test::elapsedMs;
+using sim::elapsedMs;
 
 class SerialPort : public ::testing::Test {
 protected:
@@ -31,7 +33,7 @@ protected:
     }
     void TearDown() override { serialClose(port_); }
 
-    test::PtyPair line_;
+    sim::PtyPair line_;
     SerialHandle port_ = invalidSerialHandle;
 };
 

@@ -13,8 +13,10 @@
 
 #include "platform/clock.h"
 #include "tests/lifecycle/host_run.h"
-#include "tests/support/game_writers.h"
-#include "tests/support/pty_pair.h"
+#include "sim/game_writers.h"
+#include "sim/pty_pair.h"
+
+using namespace rez::sim;  // the stand-ins for games, controllers and networks
 
 namespace rez {
 namespace {
@@ -28,14 +30,14 @@ protected:
     void SetUp() override {
         ASSERT_TRUE(game.ok());
         game.setStatus(2);
-        test::AcPhysics sample;
+        sim::AcPhysics sample;
         sample.packetId = 1;
         game.publish(sample);
     }
 
     // One child: fan running (and, if asked, the line held by XOFF), then
     // the host unloads or exits.
-    void runOnce(test::PtyPair& line, const std::string& end, bool stall) {
+    void runOnce(sim::PtyPair& line, const std::string& end, bool stall) {
         std::random_device random;
         const fs::path goFile = fs::temp_directory_path() / ("rez-go-" + std::to_string(random()));
         const std::vector<std::string> args = {"fan", end, "1", "20", line.portName(), goFile.string()};
@@ -49,7 +51,7 @@ protected:
         // Running: the 0 of the open and at least one byte of the sending thread.
         std::size_t seen = 0;
         const std::int64_t origin = platform::counterNow();
-        while (seen < 2 && !ended && test::elapsedMs(origin, platform::counterNow()) < 20000) {
+        while (seen < 2 && !ended && sim::elapsedMs(origin, platform::counterNow()) < 20000) {
             unsigned char buffer[64];
             const int n = line.read(buffer, sizeof buffer, 100);
             if (n > 0) seen += static_cast<std::size_t>(n);
@@ -67,12 +69,12 @@ protected:
         EXPECT_TRUE(result.started && !result.timedOut && result.exitCode == 0) << test::describe(args, result);
     }
 
-    test::AssettoCorsaWriter game;
+    sim::AssettoCorsaWriter game;
 };
 
 TEST_F(FanAtUnloadAndExit, RunningFanNeverHoldsTheHost) {
     for (const char* end : {"unload", "exit", "unload", "exit"}) {
-        test::PtyPair line;
+        sim::PtyPair line;
         std::string whyNot;
         if (!line.open(whyNot)) GTEST_SKIP() << whyNot;
         runOnce(line, end, false);
@@ -80,7 +82,7 @@ TEST_F(FanAtUnloadAndExit, RunningFanNeverHoldsTheHost) {
 }
 
 TEST_F(FanAtUnloadAndExit, StalledFanLineNeverHoldsTheHost) {
-    test::PtyPair line;
+    sim::PtyPair line;
     std::string whyNot;
     if (!line.open(whyNot)) GTEST_SKIP() << whyNot;
     if (line.inProcess())

@@ -10,12 +10,14 @@
 #include "controller/wind_serial.h"
 #include "platform/clock.h"
 #include "platform/serial_port.h"
-#include "tests/support/pty_pair.h"
+#include "sim/pty_pair.h"
+
+using namespace rez::sim;  // the stand-ins for games, controllers and networks
 
 namespace rez {
 namespace {
 
-using test::elapsedMs;
+using sim::elapsedMs;
 using Bytes = std::vector<unsigned char>;
 
 constexpr const char* missingPort = "COM97";
@@ -36,8 +38,8 @@ protected:
     }
 
     // Reads until `count` bytes came or `ms` passed; arrival times from `origin`.
-    std::vector<test::TimedByte> waitTimed(std::size_t count, int ms, std::int64_t origin) {
-        std::vector<test::TimedByte> got;
+    std::vector<sim::TimedByte> waitTimed(std::size_t count, int ms, std::int64_t origin) {
+        std::vector<sim::TimedByte> got;
         while (got.size() < count && elapsedMs(origin, platform::counterNow()) < ms) {
             unsigned char buffer[64];
             const int n = fan_.read(buffer, sizeof buffer, 20);
@@ -61,7 +63,7 @@ protected:
         return opened;
     }
 
-    test::PtyPair fan_;
+    sim::PtyPair fan_;
 };
 
 TEST_F(WindPort, SendsPendingBytesOnePerInterval) {

@@ -12,7 +12,7 @@
 #include <optional>
 #include <string>
 
-namespace rez::test {
+namespace rez::sim {
 
 class FakeSysfs {
 public:
@@ -57,4 +57,4 @@ private:
     std::optional<std::string> previous_;
 };
 
-}  // namespace rez::test
+}  // namespace rez::sim

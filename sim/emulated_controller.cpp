@@ -1,13 +1,13 @@
-#include "tests/support/emulated_controller.h"
+#include "sim/emulated_controller.h"
 
 #include <algorithm>
 
 #include "controller/crc16.h"
 #include "platform/clock.h"
-#include "tests/support/fake_sysfs.h"
-#include "tests/support/pty_pair.h"
+#include "sim/fake_sysfs.h"
+#include "sim/pty_pair.h"
 
-namespace rez::test {
+namespace rez::sim {
 
 namespace {
 
@@ -231,4 +231,4 @@ bool EmulatedController::waitUntil(const std::function<bool()>& condition, int m
     return condition();
 }
 
-}  // namespace rez::test
+}  // namespace rez::sim

@@ -8,9 +8,9 @@
 #include <vector>
 
 #include "platform/udp_socket.h"
-#include "tests/support/udp_sender.h"
+#include "sim/udp_sender.h"
 
-namespace rez::test {
+namespace rez::sim {
 
 // One sample of a vehicle's motion in the library's own terms: vehicle-frame
 // speeds (m/s) and accelerations without gravity (m/s²), angles in degrees,
@@ -77,4 +77,4 @@ private:
     UdpSender sender_;
 };
 
-}  // namespace rez::test
+}  // namespace rez::sim

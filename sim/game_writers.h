@@ -13,7 +13,7 @@
 #include "platform/named_event.h"
 #include "platform/shared_memory.h"
 
-namespace rez::test {
+namespace rez::sim {
 
 // A block that the stand-in owns: made fresh (a stale one of that name is
 // removed first), mapped for writing, released when the writer goes.
@@ -200,4 +200,4 @@ private:
     GameBlock block_;
 };
 
-}  // namespace rez::test
+}  // namespace rez::sim

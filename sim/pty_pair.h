@@ -15,7 +15,7 @@
 #include "platform/pseudo_terminal.h"
 #include "platform/serial_port.h"
 
-namespace rez::test {
+namespace rez::sim {
 
 struct TimedByte {
     unsigned char value;
@@ -65,4 +65,4 @@ private:
 // Milliseconds between two platform counter values.
 double elapsedMs(std::int64_t from, std::int64_t to);
 
-}  // namespace rez::test
+}  // namespace rez::sim

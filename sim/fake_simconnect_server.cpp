@@ -1,4 +1,4 @@
-#include "tests/support/fake_simconnect_server.h"
+#include "sim/fake_simconnect_server.h"
 
 #include <cstring>
 
@@ -6,7 +6,7 @@
 #include "platform/clock.h"
 #include "platform/udp_socket.h"
 
-namespace rez::test {
+namespace rez::sim {
 
 namespace {
 
@@ -295,4 +295,4 @@ std::vector<std::uint8_t> joined(std::initializer_list<std::vector<std::uint8_t>
     return all;
 }
 
-}  // namespace rez::test
+}  // namespace rez::sim

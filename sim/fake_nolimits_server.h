@@ -15,7 +15,7 @@
 #include "platform/tcp_client.h"
 #include "sources/tcp/nolimits_reply.h"
 
-namespace rez::test {
+namespace rez::sim {
 
 // A whole telemetry message (86 bytes) as the server sends it.
 std::vector<std::uint8_t> telemetryReply(const NoLimitsTelemetry& telemetry,
@@ -88,4 +88,4 @@ private:
     std::thread thread_;
 };
 
-}  // namespace rez::test
+}  // namespace rez::sim

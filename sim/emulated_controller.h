@@ -1,5 +1,5 @@
 #pragma once
-// A motion controller at the far end of a serial line (tests/support/pty_pair.h),
+// A motion controller at the far end of a serial line (sim/pty_pair.h),
 // for tests, benchmarks and host tools.
 //
 // It reads everything the library writes, cuts it into frames by their lead
@@ -11,7 +11,7 @@
 // new line.
 //
 // Linux: the line is a pseudo-terminal, and the controller gives it the USB
-// identity of a CH340 adapter through a fake sysfs tree (tests/support/fake_sysfs.h),
+// identity of a CH340 adapter through a fake sysfs tree (sim/fake_sysfs.h),
 // so the library's port scan and USB test accept it. Only one controller at a
 // time may give identities that way. Windows: the line is the COM pair that
 // scripts/wine-serial-test.sh sets up; no USB identity can be given there.
@@ -25,7 +25,7 @@
 #include <thread>
 #include <vector>
 
-namespace rez::test {
+namespace rez::sim {
 
 class PtyPair;
 class FakeSysfs;
@@ -127,4 +127,4 @@ private:
     std::int64_t lastFrameArrival_ = 0;
 };
 
-}  // namespace rez::test
+}  // namespace rez::sim

@@ -23,7 +23,7 @@
 #include <thread>
 #include <vector>
 
-namespace rez::test {
+namespace rez::sim {
 
 struct MemberOptions {
     // The version it reports to a version request (F9 F9 02 ..), as
@@ -103,6 +103,6 @@ struct NetworkRun {
 // returned. The child's output is flushed before it ends.
 NetworkRun runInNetwork(const std::function<std::string(MulticastMember&)>& scenario, const MemberOptions& options = {});
 
-}  // namespace rez::test
+}  // namespace rez::sim
 
 #endif

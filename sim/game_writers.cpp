@@ -1,11 +1,11 @@
-#include "tests/support/game_writers.h"
+#include "sim/game_writers.h"
 
 #include <algorithm>
 #include <cstring>
 
 #include "core/bytes.h"
 
-namespace rez::test {
+namespace rez::sim {
 
 bool GameBlock::create(const std::string& name, std::size_t size) {
     platform::SharedMemory::removeName(name);
@@ -250,4 +250,4 @@ void TruckSimWriter::publish(const TruckSample& s) {
     block_.putU8(0, s.running);
 }
 
-}  // namespace rez::test
+}  // namespace rez::sim

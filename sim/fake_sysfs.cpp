@@ -1,4 +1,4 @@
-#include "tests/support/fake_sysfs.h"
+#include "sim/fake_sysfs.h"
 
 #include <filesystem>
 #include <fstream>
@@ -8,7 +8,7 @@
 #include "platform/environment.h"
 #include "platform/serial_port.h"
 
-namespace rez::test {
+namespace rez::sim {
 namespace fs = std::filesystem;
 
 namespace {
@@ -104,4 +104,4 @@ bool FakeComFolder::addPort(const std::string& name, const std::string& device) 
     return !error;
 }
 
-}  // namespace rez::test
+}  // namespace rez::sim

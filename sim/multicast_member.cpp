@@ -1,4 +1,4 @@
-#include "tests/support/multicast_member.h"
+#include "sim/multicast_member.h"
 
 #if !defined(_WIN32)
 
@@ -21,7 +21,7 @@
 #include "controller/crc16.h"
 #include "platform/clock.h"
 
-namespace rez::test {
+namespace rez::sim {
 
 namespace {
 
@@ -318,6 +318,6 @@ NetworkRun runInNetwork(const std::function<std::string(MulticastMember&)>& scen
     }
 }
 
-}  // namespace rez::test
+}  // namespace rez::sim
 
 #endif

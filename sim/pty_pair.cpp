@@ -1,4 +1,4 @@
-#include "tests/support/pty_pair.h"
+#include "sim/pty_pair.h"
 
 #include <atomic>
 #include <filesystem>
@@ -7,7 +7,7 @@
 #include "platform/clock.h"
 #include "platform/environment.h"
 
-namespace rez::test {
+namespace rez::sim {
 namespace fs = std::filesystem;
 
 namespace {
@@ -162,4 +162,4 @@ bool PtyPair::plugBack() {
     return !error;
 }
 
-}  // namespace rez::test
+}  // namespace rez::sim

@@ -15,7 +15,7 @@
 
 #include "platform/simconnect_transport.h"
 
-namespace rez::test {
+namespace rez::sim {
 
 struct SimConnectRequest {
     std::uint32_t id = 0;      // 0xF0000001 open, ...0C definition, ...0E data request, ...17 subscription
@@ -83,4 +83,4 @@ private:
 // Concatenates messages into one stream.
 std::vector<std::uint8_t> joined(std::initializer_list<std::vector<std::uint8_t>> parts);
 
-}  // namespace rez::test
+}  // namespace rez::sim

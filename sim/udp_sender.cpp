@@ -1,9 +1,9 @@
-#include "tests/support/udp_sender.h"
+#include "sim/udp_sender.h"
 
 #include "platform/clock.h"
 #include "platform/udp_socket.h"
 
-namespace rez::test {
+namespace rez::sim {
 
 UdpSender::UdpSender(std::uint16_t port, Payload payload, int periodMs)
     : UdpSender(port, Payloads{{std::move(payload)}}, periodMs) {}
@@ -51,4 +51,4 @@ bool UdpSender::waitUntilSending(int ms) const {
     return true;
 }
 
-}  // namespace rez::test
+}  // namespace rez::sim

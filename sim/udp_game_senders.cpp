@@ -1,4 +1,4 @@
-#include "tests/support/udp_game_senders.h"
+#include "sim/udp_game_senders.h"
 
 #include <cmath>
 #include <cstdio>
@@ -8,7 +8,7 @@
 #include "core/bytes.h"
 #include "sources/game_table.h"
 
-namespace rez::test {
+namespace rez::sim {
 
 namespace {
 
@@ -217,4 +217,4 @@ GameStream::GameStream(int gameId, const Motion& m, int periodMs)
 
 void GameStream::set(const Motion& m) { sender_.setPayloads(gameDatagrams(gameId_, m)); }
 
-}  // namespace rez::test
+}  // namespace rez::sim

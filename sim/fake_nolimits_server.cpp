@@ -1,4 +1,4 @@
-#include "tests/support/fake_nolimits_server.h"
+#include "sim/fake_nolimits_server.h"
 
 #include <algorithm>
 #include <functional>
@@ -7,7 +7,7 @@
 #include "platform/clock.h"
 #include "platform/udp_socket.h"
 
-namespace rez::test {
+namespace rez::sim {
 
 namespace {
 
@@ -165,4 +165,4 @@ void FakeNoLimitsServer::sendCounted(Connection& c, const std::uint8_t* data, st
     ++sends_;
 }
 
-}  // namespace rez::test
+}  // namespace rez::sim

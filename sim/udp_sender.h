@@ -6,7 +6,7 @@
 #include <thread>
 #include <vector>
 
-namespace rez::test {
+namespace rez::sim {
 
 class UdpSender {
 public:
@@ -35,4 +35,4 @@ private:
     std::thread thread_;
 };
 
-}  // namespace rez::test
+}  // namespace rez::sim
