@@ -29,7 +29,11 @@ protected:
         settings.dataBits = 8;
         settings.parity = SerialParity::None;
         settings.stopBits = SerialStopBits::One;
+        // Raw, whatever an earlier test left on the line.
+        settings.xonXoffOutput = false;
+        settings.xonXoffInput = false;
         ASSERT_TRUE(serialSetSettings(port_, settings));
+        ASSERT_TRUE(serialPurge(port_, true, true));
     }
     void TearDown() override { serialClose(port_); }
 

@@ -98,12 +98,30 @@ TEST_F(FanAtUnloadAndExit, StalledFanLineNeverHoldsTheHost) {
         platform::serialClose(port);
     }
     for (const char* end : {"unload", "exit", "unload", "exit", "exit"}) runOnce(line, end, true);
+    // The last XON went out after the host had gone and may still be on its
+    // way through the relay. Switched off too soon, the port would keep it as
+    // data for the next test to read, so wait for a byte sent behind it:
+    // once that is here, the XON has been taken as flow control.
     platform::SerialHandle port = platform::serialOpen(line.portName());
+    ASSERT_NE(port, platform::invalidSerialHandle);
+    platform::SerialTimeouts timeouts;
+    timeouts.readTotalConstant = 100;
+    ASSERT_TRUE(platform::serialSetTimeouts(port, timeouts));
+    constexpr unsigned char kBehindXon = 0x5A;
+    ASSERT_TRUE(line.write({kBehindXon}));
+    bool through = false;
+    const auto start = platform::counterNow();
+    while (!through && platform::counterNow() - start < platform::counterFrequency() * 20) {
+        unsigned char byte = 0;
+        through = platform::serialRead(port, &byte, 1) == 1 && byte == kBehindXon;
+    }
+    EXPECT_TRUE(through) << "the byte sent behind the last XON never arrived";
     platform::SerialSettings settings;
     if (platform::serialGetSettings(port, settings)) {
         settings.xonXoffOutput = false;
         platform::serialSetSettings(port, settings);
     }
+    platform::serialPurge(port, true, true);
     platform::serialClose(port);
 }
 
