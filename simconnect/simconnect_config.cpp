@@ -4,6 +4,7 @@
 #include <cctype>
 #include <cstdlib>
 #include <fstream>
+#include <sstream>
 #include <map>
 
 #include "platform/documents_folder.h"
@@ -24,12 +25,11 @@ std::string trim(const std::string& s) {
     return s.substr(first, last - first + 1);
 }
 
-// Keys of one section, by lower-case name. Section and key names match
-// without regard to case, as the system's profile reader does; a value in a
-// matching pair of quotes loses them.
-void readSection(const std::string& path, const std::string& section, std::map<std::string, std::string>& keys) {
-    std::ifstream file(path);
-    if (!file) return;
+// Keys of one section of one file's text, by lower-case name. Section and
+// key names match without regard to case, as the system's profile reader
+// does; a value in a matching pair of quotes loses them.
+void readSection(const std::string& text, const std::string& section, std::map<std::string, std::string>& keys) {
+    std::istringstream file(text);
     const std::string wanted = lower(section);
     bool inside = false;
     std::string line;
@@ -51,13 +51,28 @@ void readSection(const std::string& path, const std::string& section, std::map<s
     }
 }
 
+std::string fileText(const std::string& path) {
+    std::ifstream file(path, std::ios::binary);
+    if (!file) return {};
+    std::ostringstream text;
+    text << file.rdbuf();
+    return text.str();
+}
+
 }  // namespace
 
 SimConnectConfig readSimConnectConfig(const std::vector<std::string>& folders, unsigned index,
                                       const std::function<std::string(platform::IpFamily)>& registryPort) {
+    std::vector<std::string> texts;
+    for (const std::string& folder : folders) texts.push_back(fileText(platform::childPath(folder, "SimConnect.cfg")));
+    return parseSimConnectConfig(texts, index, registryPort);
+}
+
+SimConnectConfig parseSimConnectConfig(const std::vector<std::string>& texts, unsigned index,
+                                       const std::function<std::string(platform::IpFamily)>& registryPort) {
     const std::string section = index == 0 ? "SimConnect" : "SimConnect." + std::to_string(index);
     std::map<std::string, std::string> keys;
-    for (const std::string& folder : folders) readSection(platform::childPath(folder, "SimConnect.cfg"), section, keys);
+    for (const std::string& text : texts) readSection(text, section, keys);
 
     SimConnectConfig config;
     if (auto it = keys.find("address"); it != keys.end()) config.address = it->second;

@@ -28,6 +28,10 @@ struct SimConnectConfig {
 SimConnectConfig readSimConnectConfig(const std::vector<std::string>& folders, unsigned index,
                                       const std::function<std::string(platform::IpFamily)>& registryPort);
 
+// The same from the files' texts, in the same order (what the fuzzer feeds).
+SimConnectConfig parseSimConnectConfig(const std::vector<std::string>& texts, unsigned index,
+                                       const std::function<std::string(platform::IpFamily)>& registryPort);
+
 // The folders looked in, in order: common documents, the user's documents,
 // the current directory (folders the system does not have are left out).
 std::vector<std::string> simConnectConfigFolders();
