@@ -118,6 +118,9 @@ def save(fig, prefix):
 
 def plot_recording(game, columns, prefix):
     """The six rig cues on top, then one small panel per game channel that moves."""
+    for name in ["cue_%d" % i for i in range(len(RIG_CUES))]:
+        if name not in columns:
+            raise ValueError("the recording has no column %s" % name)
     ticks = columns["tick"]
     if not ticks:
         raise ValueError("the recording has no ticks")

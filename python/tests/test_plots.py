@@ -49,13 +49,19 @@ class PlotTest(unittest.TestCase):
             self.assertIn(shown, svg)
         self.assertNotIn(">speed<", svg, "a constant channel gets no panel")
 
-    def test_bad_recording_names_the_line(self):
-        with open(self.path("bad.csv"), "w") as f:
-            f.write("# rezadedudid recording 1\ntick,slot_0\n0,1\n1,x\n")
-        status, err = run(["recording", self.path("bad.csv"), "--out", self.path("bad")])
-        self.assertEqual(status, 1)
-        self.assertIn("line 4: not a number", err)
-        self.assertFalse(os.path.exists(self.path("bad.png")))
+    def test_bad_recording_says_what_is_wrong(self):
+        cases = [
+            ("tick,slot_0\n0,1\n1,x\n", "line 4: not a number"),
+            ("tick,slot_0\n0,1\n", "no column cue_0"),
+        ]
+        for body, message in cases:
+            with self.subTest(message=message):
+                with open(self.path("bad.csv"), "w") as f:
+                    f.write("# rezadedudid recording 1\n" + body)
+                status, err = run(["recording", self.path("bad.csv"), "--out", self.path("bad")])
+                self.assertEqual(status, 1)
+                self.assertIn(message, err)
+                self.assertFalse(os.path.exists(self.path("bad.png")))
 
     def test_response_plot_of_a_given_series(self):
         t = plots.times(1000)
