@@ -36,6 +36,7 @@ done
 step "windows serial lines" bash scripts/wine-serial-test.sh build/linux build/windows
 step "windows exports" bash scripts/check-dll-exports.sh build/windows/rezadedudid.dll include/rezadedudid.h
 step "export check cases" bash scripts/test-check-dll-exports.sh build/windows/rezadedudid.dll
+step "package" bash scripts/package-test.sh linux windows
 step "build fuzz" build fuzz
 step "fuzz smoke" bash scripts/fuzz-smoke.sh build/fuzz 6
 
