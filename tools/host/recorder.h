@@ -8,8 +8,9 @@
 // the same tick. A tick may land between the two takes, so one batch can be
 // a record longer than the other; the unpaired records wait for the next
 // take. A batch of a full history (150 records) may have lost its oldest
-// records: the halves are then lined up again at the newest end and the
-// resynchronisation is counted.
+// records: what waited is dropped, the halves are lined up again at the
+// newest end (which may pair them a tick apart) and the resynchronisation is
+// counted. Taking every 50 ms keeps well clear of that.
 #include <cstdint>
 #include <deque>
 #include <string>
