@@ -120,8 +120,10 @@ public:
         api_ = &api;
         listen_ = std::thread([&api] { api.startUPDListenThread(); });
         sender_ = std::thread([&api] { api.startUPDMulticastSenderThread(); });
-        // The mailbox takes messages once a UDP loop runs.
-        static const unsigned char probe[] = {0xF9, 0xF9, 0x02, 0x00, 0x01, 0x00, 0x0A, 0x0D};
+        // The mailbox takes messages once a UDP loop runs. An identity
+        // request, so that its answer is not taken for one of the host's
+        // version replies.
+        static const unsigned char probe[] = {0xF9, 0xF9, 0x01, 0x00, 0x00, 0x00, 0x0A, 0x0D};
         const bool up = sim::EmulatedController::waitUntil([&api] { return api.sendMessagemmf(probe) == 1; }, 5000);
         if (!up) error = "the UDP loops did not start (see error_log.txt)";
         return up;
