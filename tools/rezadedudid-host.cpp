@@ -8,11 +8,12 @@
 // engine still ticks; then the rig is marked not ready, the link stopped and
 // the engine's thread stopped, which stops the fan.
 //
-//   rezadedudid-host [--library PATH] [--profile FILE] [--game KEY]
+//   rezadedudid-host [--library PATH] [--profile FILE] [--game KEY|none]
 //                    [--drive NAME | --replay FILE.csv]
 //                    [--transport none|emulated|serial:COMn|multicast]
 //                    [--seconds N] [--record FILE.csv] [--summary] [--plot PREFIX]
 //
+// --game none plays no simulated game: the engine finds a real one.
 // --controller and --multicast are the older spellings of --transport
 // emulated and --transport multicast.
 #include <array>
@@ -73,7 +74,7 @@ struct Options {
 };
 
 const char* const kUsage =
-    "usage: rezadedudid-host [--library PATH] [--profile FILE] [--game KEY] [--drive NAME | --replay FILE.csv]\n"
+    "usage: rezadedudid-host [--library PATH] [--profile FILE] [--game KEY|none] [--drive NAME | --replay FILE.csv]\n"
     "                        [--transport none|emulated|serial:COMn|multicast] [--seconds N]\n"
     "                        [--record FILE.csv] [--summary] [--plot PREFIX]\n";
 
@@ -103,6 +104,10 @@ public:
     ~GameRun() { stop(); }
 
     bool start(const Options& o, std::string& error) {
+        if (o.game == "none") {
+            what_ = "no simulated game: the engine waits for a real one";
+            return true;
+        }
 #if defined(REZ_HOST_PLAYS_GAMES)
         player_ = rez::sim::makeGamePlayer(o.game, error);
         if (!player_) return false;
