@@ -1,30 +1,35 @@
 #!/usr/bin/env bash
-# Builds the Linux library and the host program, then runs the host against
-# the library for a while (default 10 s): which game is online, its name, the
-# game time frame and the tick period, once a second.
+# The whole road on one machine: builds the Linux library and the host
+# program, then plays a simulated game (Assetto Corsa's shared memory, a
+# scripted drive) into the engine, which sends its cue frames over the serial
+# link to a motion controller emulated on a pseudo-terminal. Runs for 10 s
+# (or the seconds given), sends the rig to rest, prints the summary (frames
+# per second at the controller, frames lost or corrupted, tick jitter, game
+# to frame latency) and plots the cues it sent to build/main-job/cues.png
+# and .svg (the recording is build/main-job/recording.csv).
 #
-#   scripts/main-job.sh [seconds] [--controller | --multicast]
+#   scripts/main-job.sh [seconds] [host options]
 #
-# --controller: the host also runs the serial link against a motion controller
-# it emulates on a pseudo-terminal, and shows the link's state and the frames
-# the controller received.
-# --multicast (Linux, as root): the whole network road in network namespaces
-# the host makes itself: a UDP game, the engine, the multicast sender from a
-# veth adapter to an emulated network controller, which answers on the listen
-# port; shows the cues, the frames the controller received and whether the
-# listen thread is live.
+# Host options pass through, e.g. --game KEY, --drive NAME, --replay FILE.csv,
+# --profile FILE, --transport emulated|serial:COMn|multicast|none
+# (--controller and --multicast are accepted as before).
 set -euo pipefail
 cd "$(dirname "$0")/.."
 bash scripts/install-deps.sh
 cmake --preset linux >/dev/null
-cmake --build --preset linux -j2 --target rezadedudid rez_host
+cmake --build --preset linux -j2 --target rezadedudid rezadedudid-host
 seconds=10
 extra=()
-for arg in "$@"; do
-    case "$arg" in
-        --controller) extra+=(--controller) ;;
-        --multicast) extra+=(--multicast) ;;
-        *) seconds=$arg ;;
-    esac
-done
-exec ./build/linux/rez_host --seconds "$seconds" "${extra[@]}"
+if [[ $# -gt 0 && $1 =~ ^[0-9]+([.][0-9]+)?$ ]]; then
+    seconds=$1
+    shift
+fi
+extra=("$@")
+out=build/main-job
+mkdir -p "$out"
+plot=(--plot "$out/cues")
+if [[ ! -f python/plots.py ]]; then
+    echo "main-job: python/plots.py is not in this tree yet: no plot this time"
+    plot=()
+fi
+exec ./build/linux/rezadedudid-host --seconds "$seconds" --summary --record "$out/recording.csv" "${plot[@]}" "${extra[@]}"

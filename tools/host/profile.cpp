@@ -1,0 +1,320 @@
+#include "tools/host/profile.h"
+
+#include <cctype>
+#include <cerrno>
+#include <cmath>
+#include <cstdlib>
+#include <fstream>
+#include <map>
+#include <sstream>
+
+namespace rez::host {
+
+namespace {
+
+constexpr int kChannels = 23;
+constexpr int kSlots = 43;
+
+std::string trim(const std::string& s) {
+    std::size_t a = 0, b = s.size();
+    while (a < b && std::isspace(static_cast<unsigned char>(s[a]))) ++a;
+    while (b > a && std::isspace(static_cast<unsigned char>(s[b - 1]))) --b;
+    return s.substr(a, b - a);
+}
+
+std::vector<std::string> words(const std::string& s) {
+    std::vector<std::string> out;
+    std::istringstream in(s);
+    for (std::string w; in >> w;) out.push_back(w);
+    return out;
+}
+
+bool toNumber(const std::string& word, double& value) {
+    if (word.empty()) return false;
+    char* end = nullptr;
+    errno = 0;
+    value = std::strtod(word.c_str(), &end);
+    return end == word.c_str() + word.size() && errno == 0 && std::isfinite(value);
+}
+
+bool toIndex(const std::string& word, int limit, int& value) {
+    double d = 0;
+    if (!toNumber(word, d) || d != std::floor(d) || d < 0 || d >= limit) return false;
+    value = static_cast<int>(d);
+    return true;
+}
+
+bool toSwitch(const std::string& word, bool& on) {
+    if (word == "on" || word == "1") return on = true, true;
+    if (word == "off" || word == "0") return on = false, true;
+    return false;
+}
+
+bool toProfile(const std::string& word, int& profile) {
+    if (word == "air") return profile = 0, true;
+    if (word == "ground") return profile = 1, true;
+    return false;
+}
+
+// One line at a time; remembers where each setting was first made so that a
+// second one can say where the first is.
+class Parser {
+public:
+    Parser(const std::string& fileName, Profile& out, std::vector<std::string>& errors)
+        : file_(fileName), out_(out), errors_(errors) {}
+
+    void line(int number, const std::string& raw) {
+        line_ = number;
+        std::string text = raw;
+        const std::size_t hash = text.find('#');
+        if (hash != std::string::npos) text.erase(hash);
+        text = trim(text);
+        if (text.empty()) return;
+        const std::vector<std::string> w = words(text);
+        const std::string& key = w[0];
+        if (key == "filter") filter(w, text);
+        else if (key == "enable") enable(w);
+        else if (key == "belt-mix") belt(w);
+        else if (key == "input-limit") limit(w, out_.inputLimits, kChannels, "channel");
+        else if (key == "rig-limit") limit(w, out_.rigLimits, kChannels, "rig index");
+        else if (key == "motion-cancel") motionCancel(w);
+        else if (key == "motion-cancel-filter") motionCancelValue(w, out_.motionCancelFilter, 1.0);
+        else if (key == "motion-cancel-gain") motionCancelValue(w, out_.motionCancelGain, -1e300);
+        else if (key == "fan") fan(w);
+        else fail("unknown setting \"" + key + "\"");
+    }
+
+    void finish() {
+        const bool cancelOn = out_.motionCancel.value_or(false);
+        if (!cancelOn && (out_.motionCancelFilter || out_.motionCancelGain))
+            failAt(cancelLine_, "motion-cancel-filter and motion-cancel-gain have no effect unless motion-cancel is on");
+    }
+
+private:
+    void fail(const std::string& what) { failAt(line_, what); }
+    void failAt(int line, const std::string& what) {
+        errors_.push_back(file_ + ":" + std::to_string(line) + ": " + what);
+    }
+
+    // False (and an error) when `key` was set before.
+    bool once(const std::string& key) {
+        auto [it, fresh] = seen_.emplace(key, line_);
+        if (!fresh) fail(key + " is already set on line " + std::to_string(it->second));
+        return fresh;
+    }
+
+    bool count(const std::vector<std::string>& w, std::size_t n, const std::string& form) {
+        if (w.size() == n) return true;
+        fail("expected \"" + form + "\"");
+        return false;
+    }
+
+    bool profileAndChannel(const std::vector<std::string>& w, int limit, const char* what, int& profile, int& index) {
+        if (!toProfile(w[1], profile)) {
+            fail("profile must be air or ground, not \"" + w[1] + "\"");
+            return false;
+        }
+        if (!toIndex(w[2], limit, index)) {
+            fail(std::string(what) + " must be a whole number 0 to " + std::to_string(limit - 1) + ", not \"" + w[2] + "\"");
+            return false;
+        }
+        return true;
+    }
+
+    void filter(const std::vector<std::string>& w, const std::string& text) {
+        if (w.size() < 4) return (void)fail("expected \"filter air|ground CHANNEL FILTER-STRING\"");
+        Profile::Filter f;
+        if (!profileAndChannel(w, kChannels, "channel", f.profile, f.channel)) return;
+        // The filter string is the rest of the line, blanks inside it kept.
+        std::size_t at = 0;
+        for (int skip = 0; skip < 3; ++skip) {
+            at = text.find_first_not_of(" \t", at);
+            at = text.find_first_of(" \t", at);
+        }
+        f.text = trim(text.substr(at));
+        f.line = line_;
+        if (!once("filter " + w[1] + " " + std::to_string(f.channel))) return;
+        out_.filters.push_back(f);
+    }
+
+    void enable(const std::vector<std::string>& w) {
+        if (!count(w, 4, "enable air|ground CHANNEL on|off")) return;
+        Profile::Enable e;
+        if (!profileAndChannel(w, kChannels, "channel", e.profile, e.channel)) return;
+        if (!toSwitch(w[3], e.on)) return (void)fail("expected on or off, not \"" + w[3] + "\"");
+        if (!once("enable " + w[1] + " " + std::to_string(e.channel))) return;
+        out_.enables.push_back(e);
+    }
+
+    void belt(const std::vector<std::string>& w) {
+        if (!count(w, 4, "belt-mix air|ground SLOT WEIGHT")) return;
+        Profile::Belt b;
+        if (!profileAndChannel(w, kSlots, "slot", b.profile, b.index)) return;
+        if (!toNumber(w[3], b.weight)) return (void)fail("weight must be a number, not \"" + w[3] + "\"");
+        if (!once("belt-mix " + w[1] + " " + std::to_string(b.index))) return;
+        out_.beltMix.push_back(b);
+    }
+
+    void limit(const std::vector<std::string>& w, std::vector<Profile::Limit>& into, int n, const char* what) {
+        if (!count(w, 4, w[0] + " INDEX MINIMUM MAXIMUM")) return;
+        Profile::Limit l;
+        if (!toIndex(w[1], n, l.index))
+            return (void)fail(std::string(what) + " must be a whole number 0 to " + std::to_string(n - 1) + ", not \"" +
+                              w[1] + "\"");
+        if (!toNumber(w[2], l.minimum) || !toNumber(w[3], l.maximum))
+            return (void)fail("minimum and maximum must be numbers");
+        // The library clamps with the minimum first: a reversed pair would
+        // pin the cue to the maximum whatever the game does.
+        if (l.minimum > l.maximum) return (void)fail("minimum is above maximum");
+        if (!once(w[0] + " " + std::to_string(l.index))) return;
+        into.push_back(l);
+    }
+
+    void motionCancel(const std::vector<std::string>& w) {
+        if (!count(w, 2, "motion-cancel on|off")) return;
+        bool on = false;
+        if (!toSwitch(w[1], on)) return (void)fail("expected on or off, not \"" + w[1] + "\"");
+        if (!once(w[0])) return;
+        out_.motionCancel = on;
+    }
+
+    void motionCancelValue(const std::vector<std::string>& w, std::optional<double>& into, double lowest) {
+        if (!count(w, 2, w[0] + " VALUE")) return;
+        double v = 0;
+        if (!toNumber(w[1], v)) return (void)fail("value must be a number, not \"" + w[1] + "\"");
+        // The pose is smoothed by dividing each step by the filter: below 1 it
+        // overshoots and at 0 it divides by zero.
+        if (v < lowest) return (void)fail("value must be at least 1");
+        if (!once(w[0])) return;
+        into = v;
+        if (cancelLine_ == 0) cancelLine_ = line_;
+    }
+
+    void fan(const std::vector<std::string>& w) {
+        if (w.size() < 2 || w.size() > 5) return (void)fail("expected \"fan PORT [BAUD [FORMAT [INTERVAL-MS]]]\"");
+        Profile::Fan f;
+        f.port = w[1];
+        f.line = line_;
+        double v = 0;
+        if (w.size() > 2) {
+            if (!toNumber(w[2], v) || v != std::floor(v) || v < 1 || v > 4000000)
+                return (void)fail("baud rate must be a whole number, not \"" + w[2] + "\"");
+            f.baudRate = static_cast<int>(v);
+        }
+        if (w.size() > 3) {
+            const std::string& fm = w[3];
+            if (fm.size() != 3 || fm[0] < '5' || fm[0] > '8' || std::string("NEOMS").find(fm[1]) == std::string::npos ||
+                (fm[2] != '1' && fm[2] != '2'))
+                return (void)fail("format must be like 8N1, not \"" + fm + "\"");
+            f.format = fm;
+        }
+        if (w.size() > 4) {
+            if (!toNumber(w[4], v) || v != std::floor(v) || v < 1 || v > 10000)
+                return (void)fail("interval must be a whole number of milliseconds, not \"" + w[4] + "\"");
+            f.intervalMs = static_cast<int>(v);
+        }
+        if (!once(w[0])) return;
+        out_.fan = f;
+    }
+
+    std::string file_;
+    Profile& out_;
+    std::vector<std::string>& errors_;
+    int line_ = 0;
+    int cancelLine_ = 0;
+    std::map<std::string, int> seen_;
+};
+
+std::wstring widen(const std::string& s) { return std::wstring(s.begin(), s.end()); }
+
+}  // namespace
+
+bool parseProfile(const std::string& text, const std::string& fileName, Profile& out, std::vector<std::string>& errors) {
+    const std::size_t before = errors.size();
+    out = Profile{};
+    out.fileName = fileName;
+    Parser parser(fileName, out, errors);
+    std::istringstream in(text);
+    int number = 0;
+    for (std::string raw; std::getline(in, raw);) parser.line(++number, raw);
+    parser.finish();
+    return errors.size() == before;
+}
+
+bool loadProfile(const std::string& path, Profile& out, std::vector<std::string>& errors) {
+    std::ifstream in(path, std::ios::binary);
+    if (!in) {
+        errors.push_back(path + ": cannot be read");
+        return false;
+    }
+    std::ostringstream text;
+    text << in.rdbuf();
+    return parseProfile(text.str(), path, out, errors);
+}
+
+const std::string& defaultProfileText() {
+    // Rig cues in the units of the game slots (m/s², degrees, degrees per
+    // second), smoothed so that a 2 ms tick does not pass on every ripple.
+    static const std::string text = R"(# built-in profile
+filter air 0 EMALP(VALUE;10)
+filter air 1 EMALP(VALUE;10)
+filter air 2 EMALP(VALUE;10)
+filter air 3 EMALP(VALUE;20)
+filter air 4 EMALP(VALUE;20)
+filter air 5 EMALP(VALUE;20)
+filter air 6 GAIN(EMALP(VALUE;50);0.5)
+filter air 7 GAIN(EMALP(VALUE;50);0.5)
+filter air 10 GAIN(EMALP(VALUE;10);100)
+filter air 21 CROP(GAIN(VALUE;1);0;100)
+filter ground 0 EMALP(VALUE;10)
+filter ground 1 EMALP(VALUE;10)
+filter ground 2 EMALP(VALUE;10)
+filter ground 3 EMALP(VALUE;20)
+filter ground 4 EMALP(VALUE;20)
+filter ground 5 EMALP(VALUE;20)
+belt-mix air 1 1
+input-limit 0 -50 50
+input-limit 1 -50 50
+input-limit 2 -50 50
+input-limit 3 -200 200
+input-limit 4 -200 200
+input-limit 5 -200 200
+input-limit 6 -50 50
+input-limit 7 -50 50
+rig-limit 0 -100 100
+rig-limit 1 -100 100
+rig-limit 2 -100 100
+rig-limit 3 -200 200
+rig-limit 4 -200 200
+rig-limit 5 -200 200
+)";
+    return text;
+}
+
+bool applyProfile(const Api& api, const Profile& p, std::vector<std::string>& errors) {
+    const std::size_t before = errors.size();
+    for (const Profile::Filter& f : p.filters)
+        if (!api.setcheckFilterstring(f.profile, f.channel, f.text.c_str()))
+            errors.push_back(p.fileName + ":" + std::to_string(f.line) + ": the library refuses the filter string \"" +
+                             f.text + "\"");
+    if (errors.size() != before) return false;
+    for (const Profile::Enable& e : p.enables) api.setActiveAxis(e.profile, e.channel, e.on ? 1 : 0);
+    for (const Profile::Belt& b : p.beltMix) api.setBelt_Mix(b.profile, b.index, b.weight);
+    for (const Profile::Limit& l : p.inputLimits) api.SetInputDofLimitValue(l.index, l.minimum, l.maximum);
+    for (const Profile::Limit& l : p.rigLimits) api.SetRigDofLimitValue(l.index, l.minimum, l.maximum);
+    if (p.motionCancel) {
+        api.activateMotionCancel(*p.motionCancel);
+        // Switching on resets the filter, so the tuning comes after it.
+        if (p.motionCancelFilter) api.setFilterMotionCancel(*p.motionCancelFilter);
+        if (p.motionCancelGain) api.setGainMotionCancel(*p.motionCancelGain);
+    }
+    if (p.fan) {
+        const std::wstring port = widen(p.fan->port), format = widen(p.fan->format);
+        if (!api.initWindSerial(port.c_str(), p.fan->baudRate, format.c_str(), p.fan->intervalMs))
+            errors.push_back(p.fileName + ":" + std::to_string(p.fan->line) + ": the library does not take " +
+                             p.fan->port + " as the fan port (no such serial device)");
+    }
+    return errors.size() == before;
+}
+
+}  // namespace rez::host

@@ -1,0 +1,176 @@
+#include "tools/host/transport.h"
+
+#include <thread>
+
+#include "platform/clock.h"
+#include "sim/emulated_controller.h"
+#if !defined(_WIN32)
+#include "sim/multicast_member.h"
+#endif
+
+namespace rez::host {
+
+bool parseTransport(const std::string& text, TransportChoice& out, std::string& error) {
+    if (text == "none") return out = {TransportChoice::None, {}}, true;
+    if (text == "emulated") return out = {TransportChoice::Emulated, {}}, true;
+    if (text == "multicast") return out = {TransportChoice::Multicast, {}}, true;
+    const std::string prefix = "serial:";
+    if (text.rfind(prefix, 0) == 0) {
+        const std::string port = text.substr(prefix.size());
+        std::size_t digits = 3;
+        while (digits < port.size() && port[digits] >= '0' && port[digits] <= '9') ++digits;
+        if (port.size() > 3 && port.compare(0, 3, "COM") == 0 && digits == port.size())
+            return out = {TransportChoice::Serial, port}, true;
+    }
+    error = "transport must be none, emulated, serial:COMn or multicast, not \"" + text + "\"";
+    return false;
+}
+
+namespace {
+
+class NoTransport : public Transport {
+public:
+    bool start(const Api&, std::string&) override { return true; }
+    void stop() override {}
+    std::string describe() const override { return "no controller link"; }
+};
+
+// The serial link on a thread of ours, pointed at one port.
+class SerialTransport : public Transport {
+public:
+    explicit SerialTransport(std::string port) : port_(std::move(port)) {}
+    ~SerialTransport() override { stop(); }
+
+    bool start(const Api& api, std::string& error) override {
+        api_ = &api;
+        if (api.setStandartPort(port_.c_str()) != 1) {
+            error = "the library does not take \"" + port_ + "\" as a port name";
+            return false;
+        }
+        thread_ = std::thread([&api] { api.startREZadEdudid_Thread(); });
+        // The loop has to run before it can be resumed onto the port.
+        platform::sleepMs(100);
+        api.resumeInterface();
+        return true;
+    }
+
+    void stop() override {
+        if (!thread_.joinable()) return;
+        api_->stopREZadEdudid_Thread();
+        thread_.join();
+    }
+
+    std::string describe() const override { return "serial link on " + port_; }
+
+protected:
+    std::string port_;
+    const Api* api_ = nullptr;
+    std::thread thread_;
+};
+
+class EmulatedTransport : public SerialTransport {
+public:
+    EmulatedTransport() : SerialTransport("") {}
+    ~EmulatedTransport() override { stop(); }
+
+    bool start(const Api& api, std::string& error) override {
+        controller_.setVersion(328);
+        if (!controller_.open(error)) {
+            error = "no line for the emulated controller: " + error;
+            return false;
+        }
+        port_ = controller_.portName();
+        if (!controller_.hasUsbIdentity())
+            error = port_ + " has no USB identity here, so the link may not take it";
+        std::string why;
+        if (!SerialTransport::start(api, why)) {
+            error = why;
+            return false;
+        }
+        return true;
+    }
+
+    std::string describe() const override { return "serial link to the emulated controller on " + port_; }
+    bool seesController() const override { return true; }
+
+    std::vector<ControllerFrame> cueFrames() const override {
+        std::vector<ControllerFrame> out;
+        for (const auto& f : controller_.framesWithLead(0xFC))
+            out.push_back({f.arrival, f.trailer == sim::EmulatedController::Trailer::Checksum, f.bytes});
+        return out;
+    }
+    std::uint64_t cueFrameCount() const override {
+        const auto c = controller_.counts();
+        return c.frames - c.versionRequests - c.identityRequests;
+    }
+    std::uint64_t badChecksums() const override { return controller_.counts().badChecksums; }
+    std::uint64_t gaps() const override { return controller_.counts().gaps; }
+
+private:
+    sim::EmulatedController controller_;
+};
+
+#if !defined(_WIN32)
+class MulticastTransport : public Transport {
+public:
+    explicit MulticastTransport(sim::MulticastMember& member) : member_(member) {}
+    ~MulticastTransport() override { stop(); }
+
+    bool start(const Api& api, std::string& error) override {
+        api_ = &api;
+        listen_ = std::thread([&api] { api.startUPDListenThread(); });
+        sender_ = std::thread([&api] { api.startUPDMulticastSenderThread(); });
+        // The mailbox takes messages once a UDP loop runs. An identity
+        // request, so that its answer is not taken for one of the host's
+        // version replies.
+        static const unsigned char probe[] = {0xF9, 0xF9, 0x01, 0x00, 0x00, 0x00, 0x0A, 0x0D};
+        const bool up = sim::EmulatedController::waitUntil([&api] { return api.sendMessagemmf(probe) == 1; }, 5000);
+        if (!up) error = "the UDP loops did not start (see error_log.txt)";
+        return up;
+    }
+
+    void stop() override {
+        if (!listen_.joinable()) return;
+        api_->stopREZadEdudid_Thread();
+        listen_.join();
+        sender_.join();
+    }
+
+    std::string describe() const override {
+        return "multicast from e1 10.9.0.1 to the network controller at 10.9.0.2 (group 232.11.12.14:51324)";
+    }
+    bool seesController() const override { return true; }
+
+    std::vector<ControllerFrame> cueFrames() const override {
+        std::vector<ControllerFrame> out;
+        for (const sim::Received& r : member_.received())
+            if (r.bytes.size() == 36 && r.bytes[0] == 0xFC)
+                out.push_back({r.arrival, sim::MulticastMember::trailerOf(r.bytes) ==
+                                              sim::MulticastMember::Trailer::Checksum,
+                               r.bytes});
+        return out;
+    }
+    std::uint64_t cueFrameCount() const override { return member_.counts().checksummed; }
+    std::uint64_t badChecksums() const override { return member_.counts().bad; }
+
+private:
+    sim::MulticastMember& member_;
+    const Api* api_ = nullptr;
+    std::thread listen_, sender_;
+};
+#endif
+
+}  // namespace
+
+std::unique_ptr<Transport> makeNoTransport() { return std::make_unique<NoTransport>(); }
+std::unique_ptr<Transport> makeSerialTransport(const std::string& port) {
+    return std::make_unique<SerialTransport>(port);
+}
+std::unique_ptr<Transport> makeEmulatedTransport() { return std::make_unique<EmulatedTransport>(); }
+#if !defined(_WIN32)
+std::unique_ptr<Transport> makeMulticastTransport(sim::MulticastMember& member) {
+    return std::make_unique<MulticastTransport>(member);
+}
+#endif
+
+}  // namespace rez::host

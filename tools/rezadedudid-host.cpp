@@ -1,0 +1,552 @@
+// rezadedudid-host: a host of the library, as a rig owner would run one.
+// It loads the library as any host does, hands it a profile (filters,
+// limits, belt mix, enable flags, motion cancel, fan port), plays a
+// simulated game in-process, starts the engine and a road to a motion
+// controller, and shows a live status line until --seconds have passed or
+// Ctrl-C. On the way out it sends the rig to rest: every channel is switched
+// off, so the outputs glide to zero over the library's 4 s fade while the
+// engine still ticks; then the rig is marked not ready, the link stopped and
+// the engine's thread stopped, which stops the fan.
+//
+//   rezadedudid-host [--library PATH] [--profile FILE] [--game KEY|none]
+//                    [--drive NAME | --replay FILE.csv]
+//                    [--transport none|emulated|serial:COMn|multicast]
+//                    [--seconds N] [--record FILE.csv] [--summary] [--plot PREFIX]
+//
+// --game none plays no simulated game: the engine finds a real one.
+// --controller and --multicast are the older spellings of --transport
+// emulated and --transport multicast.
+#include <array>
+#include <atomic>
+#include <cmath>
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <deque>
+#include <filesystem>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "platform/clock.h"
+#include "platform/console.h"
+#include "platform/dynlib.h"
+#include "platform/environment.h"
+#include "platform/run_program.h"
+#include "sim/emulated_controller.h"
+#include "tools/host/api.h"
+#include "tools/host/profile.h"
+#include "tools/host/recorder.h"
+#include "tools/host/status.h"
+#include "tools/host/summary.h"
+#include "tools/host/transport.h"
+
+#if __has_include("sim/game_player.h")
+#include "sim/game_player.h"
+#define REZ_HOST_PLAYS_GAMES 1
+#elif !defined(_WIN32)
+#include "sources/game_table.h"
+#include "sim/udp_game_senders.h"
+#endif
+#if !defined(_WIN32)
+#include "sim/multicast_member.h"
+#endif
+
+namespace {
+
+using rez::host::Api;
+
+struct Options {
+    std::string library;
+    std::string profile;  // empty: the built-in one
+    std::string game = "assetto_corsa";
+    std::string drive = "default";
+    std::string replay;
+    std::string transport = "emulated";
+    double seconds = 0;  // 0: until Ctrl-C
+    std::string record;
+    bool summary = false;
+    std::string plot;
+    std::string self;  // argv[0]
+};
+
+const char* const kUsage =
+    "usage: rezadedudid-host [--library PATH] [--profile FILE] [--game KEY|none] [--drive NAME | --replay FILE.csv]\n"
+    "                        [--transport none|emulated|serial:COMn|multicast] [--seconds N]\n"
+    "                        [--record FILE.csv] [--summary] [--plot PREFIX]\n";
+
+std::string besideProgram(const char* argv0, const std::string& file) {
+    std::string self = argv0;
+    const std::size_t cut = self.find_last_of("/\\");
+    return cut == std::string::npos ? "./" + file : self.substr(0, cut + 1) + file;
+}
+
+std::string defaultLibrary(const char* argv0) {
+#if defined(_WIN32)
+    return besideProgram(argv0, "rezadedudid.dll");
+#else
+    return besideProgram(argv0, "librezadedudid.so");
+#endif
+}
+
+double now(std::int64_t start) {
+    return static_cast<double>(rez::platform::counterNow() - start) / static_cast<double>(rez::platform::counterFrequency());
+}
+
+// The game, played in this process; it notes when it published a changed
+// sample, so that the summary can time the way to the wire.
+class GameRun {
+public:
+    explicit GameRun(std::int64_t start) : start_(start) {}
+    ~GameRun() { stop(); }
+
+    bool start(const Options& o, std::string& error) {
+        if (o.game == "none") {
+            what_ = "no simulated game: the engine waits for a real one";
+            return true;
+        }
+#if defined(REZ_HOST_PLAYS_GAMES)
+        player_ = rez::sim::makeGamePlayer(o.game, error);
+        if (!player_) return false;
+        drive_ = rez::sim::makeDrive(o.replay.empty() ? o.drive : o.replay, o.game, error);
+        if (!drive_) return false;
+        if (!player_->start(error)) return false;
+        for (const auto& info : rez::sim::simulatedGames())
+            if (info.key == o.game) what_ = info.name + " (" + info.how + ")";
+        thread_ = std::thread([this] {
+            rez::sim::SimState last{};
+            bool first = true;
+            rez::sim::playGame(*player_, *drive_, 1e9, stop_, [&](double, const rez::sim::SimState& s) {
+                if (!first && std::memcmp(s.slots, last.slots, sizeof last.slots) != 0) note();
+                first = false;
+                last = s;
+            });
+        });
+        return true;
+#elif !defined(_WIN32)
+        if (o.game != "assetto_corsa" && o.game != "beamng") {
+            error = "this build has no simulated games but BeamNG's drive";
+            return false;
+        }
+        what_ = "BeamNG (UDP on 127.0.0.1:4444, a scripted drive; this build has no other simulated game)";
+        thread_ = std::thread([this] { beamNgDrive(); });
+        return true;
+#else
+        (void)o;
+        error = "this build has no simulated games";
+        return false;
+#endif
+    }
+
+    void stop() {
+        stop_ = true;
+        if (thread_.joinable()) thread_.join();
+#if defined(REZ_HOST_PLAYS_GAMES)
+        if (player_) player_->stop();
+#endif
+    }
+
+    const std::string& what() const { return what_; }
+
+    std::vector<double> changes() const {
+        std::lock_guard<std::mutex> lock(mutex_);
+        return changes_;
+    }
+
+private:
+    void note() {
+        const double t = now(start_);
+        std::lock_guard<std::mutex> lock(mutex_);
+        changes_.push_back(t);
+    }
+
+#if !defined(REZ_HOST_PLAYS_GAMES) && !defined(_WIN32)
+    // Slow weaving, braking and accelerating with the body's roll and pitch,
+    // sent as BeamNG sends it, every 5 ms.
+    void beamNgDrive() {
+        rez::sim::GameSender game(rez::kBeamNg);
+        const double tau = 6.283185307179586;
+        while (!stop_.load()) {
+            const double t = now(start_);
+            rez::sim::Motion m;
+            m.longitudinalSpeed = 25.0 + 8.0 * std::sin(tau * t / 10.0);
+            m.lateralAccel = 4.0 * std::sin(tau * t / 6.0);
+            m.longitudinalAccel = 3.0 * std::sin(tau * t / 10.0 + 1.0);
+            m.verticalAccel = 0.5 * std::sin(tau * t * 1.3);
+            m.yawRate = 20.0 * std::sin(tau * t / 6.0);
+            m.roll = -1.5 * std::sin(tau * t / 6.0);
+            m.pitch = 1.0 * std::sin(tau * t / 10.0 + 1.0);
+            m.rollRate = -1.5 * tau / 6.0 * std::cos(tau * t / 6.0);
+            m.pitchRate = tau / 10.0 * std::cos(tau * t / 10.0 + 1.0);
+            m.speed = m.longitudinalSpeed;
+            game.send(m);
+            note();
+            rez::platform::sleepMs(5);
+        }
+    }
+#endif
+
+    std::int64_t start_;
+    std::atomic<bool> stop_{false};
+    std::thread thread_;
+    std::string what_;
+    mutable std::mutex mutex_;
+    std::vector<double> changes_;
+#if defined(REZ_HOST_PLAYS_GAMES)
+    std::unique_ptr<rez::sim::GamePlayer> player_;
+    std::unique_ptr<rez::sim::Drive> drive_;
+#endif
+};
+
+std::string gameName(const Api& api) {
+    char name[32] = {};
+    api.getGameName(name);
+    return name;
+}
+
+std::string plotScript(const char* argv0) {
+    for (const std::string& candidate : {std::string("python/plots.py"), besideProgram(argv0, "../../python/plots.py")})
+        if (std::filesystem::exists(candidate)) return candidate;
+    return "python/plots.py";
+}
+
+int runPlot(const char* argv0, const std::string& recording, const std::string& prefix) {
+    // Debian's interpreter, which has matplotlib; another one may be named.
+#if defined(_WIN32)
+    const std::string python = rez::platform::environmentVariable("REZ_PYTHON").value_or("python");
+#else
+    const std::string python = rez::platform::environmentVariable("REZ_PYTHON").value_or("/usr/bin/python3");
+#endif
+    const auto end = rez::platform::runProgram(python, {plotScript(argv0), "recording", recording, "--out", prefix}, 120000);
+    if (!end.started) {
+        std::fprintf(stderr, "rezadedudid-host: cannot run %s: %s\n", python.c_str(), end.whyNot.c_str());
+        return 1;
+    }
+    if (end.exitCode != 0) {
+        std::fprintf(stderr, "rezadedudid-host: the plot script ended with %ld\n", end.exitCode);
+        return 1;
+    }
+    std::printf("plot: %s.png and %s.svg\n", prefix.c_str(), prefix.c_str());
+    return 0;
+}
+
+// Loads the library, applies the profile, runs, rests the rig and stops.
+// `member` is the network controller in the multicast mode. The process's exit code.
+int runHost(const Options& o, const rez::host::Profile& profile, const rez::host::TransportChoice& choice,
+            rez::sim::MulticastMember* member) {
+    void* library = rez::platform::loadLibrary(o.library);
+    if (library == nullptr) {
+        std::fprintf(stderr, "rezadedudid-host: cannot load %s: %s\n", o.library.c_str(),
+                     rez::platform::lastLoadError().c_str());
+        return 1;
+    }
+    Api api;
+    std::string missing;
+    if (!rez::host::resolveApi(library, api, missing)) {
+        std::fprintf(stderr, "rezadedudid-host: %s has no export %s\n", o.library.c_str(), missing.c_str());
+        return 1;
+    }
+    std::vector<std::string> errors;
+    if (!rez::host::applyProfile(api, profile, errors)) {
+        for (const std::string& e : errors) std::fprintf(stderr, "%s\n", e.c_str());
+        return 2;
+    }
+    std::printf("rezadedudid-host: %s loaded, profile %s\n", o.library.c_str(),
+                profile.fileName.empty() ? "built in" : profile.fileName.c_str());
+
+    const std::int64_t start = rez::platform::counterNow();
+    rez::host::HistoryFetcher histories(api);
+    histories.discard();
+    const bool wantSummary = o.summary;
+    histories.keepTicks(wantSummary);
+    std::string recordPath = o.record;
+    if (recordPath.empty() && !o.plot.empty()) recordPath = o.plot + ".csv";
+
+    std::unique_ptr<rez::host::Transport> transport;
+    switch (choice.kind) {
+        case rez::host::TransportChoice::None: transport = rez::host::makeNoTransport(); break;
+        case rez::host::TransportChoice::Emulated: transport = rez::host::makeEmulatedTransport(); break;
+        case rez::host::TransportChoice::Serial: transport = rez::host::makeSerialTransport(choice.port); break;
+        case rez::host::TransportChoice::Multicast:
+#if !defined(_WIN32)
+            transport = rez::host::makeMulticastTransport(*member);
+#endif
+            break;
+    }
+    (void)member;
+    std::string why;
+    if (!transport || !transport->start(api, why)) {
+        std::fprintf(stderr, "rezadedudid-host: %s\n", why.c_str());
+        return 1;
+    }
+    if (!why.empty()) std::printf("rezadedudid-host: %s\n", why.c_str());
+    std::printf("rezadedudid-host: %s\n", transport->describe().c_str());
+
+    GameRun game(start);
+    if (!game.start(o, why)) {
+        std::fprintf(stderr, "rezadedudid-host: game %s: %s\n", o.game.c_str(), why.c_str());
+        transport->stop();
+        return 2;
+    }
+    std::printf("rezadedudid-host: playing %s\n", game.what().c_str());
+
+    api.startGamesource_Thread();
+    api.setMotionsystemready(1);
+    if (!recordPath.empty()) {
+        // The recording names the game once the engine has found it.
+        rez::sim::EmulatedController::waitUntil([&] { return api.getGameID() >= 0; }, 5000);
+        if (!histories.openRecording(recordPath, gameName(api), why)) {
+            std::fprintf(stderr, "rezadedudid-host: cannot record to %s: %s\n", recordPath.c_str(), why.c_str());
+            recordPath.clear();
+        }
+    }
+    fflush(stdout);
+
+    rez::host::StatusPrinter printer(stdout, rez::platform::standardOutputIsTerminal());
+    rez::host::SummaryInput input;
+    for (int i = 0; i < 6; ++i) input.rigMinimum[i] = input.rigMaximum[i] = 0;
+    for (const auto& l : profile.rigLimits)
+        if (l.index < 6) input.rigMinimum[l.index] = l.minimum, input.rigMaximum[l.index] = l.maximum;
+    static const unsigned char versionRequest[] = {0xF9, 0xF9, 0x02, 0x00, 0x01, 0x00, 0x0A, 0x0D};
+    int requests = 0, replies = 0;
+    double jitterSinceLine = 0;
+    std::deque<std::pair<double, std::int64_t>> tickClock;  // (seconds, ticks paired) of the last second
+    double nextFetch = 0, nextLine = 0, nextSecond = 1;
+    std::int64_t pairedAtSecond = 0;
+    bool restWait = false;
+    double restAt = 0, restDeadline = 0;
+    std::int64_t ticksAtRest = 0;
+
+    auto showStatus = [&](double t) {
+        rez::host::StatusView v;
+        v.seconds = t;
+        v.game = gameName(api);
+        if (tickClock.size() >= 2) {
+            const double span = tickClock.back().first - tickClock.front().first;
+            if (span > 0) v.ticksPerSecond = static_cast<double>(tickClock.back().second - tickClock.front().second) / span;
+        }
+        v.jitterMs = jitterSinceLine;
+        jitterSinceLine = 0;
+        v.fadePercent = api.getTransitionStatus();
+        v.groundState = api.getactiveProfil();
+        v.airPercent = api.getProfilAirTransitionStatus();
+        std::array<std::uint8_t, 36> frame{};
+        api.getOutputData(frame.data());
+        const auto rig = rez::host::rigCuesOfFrame(frame);
+        for (int i = 0; i < 6; ++i) v.rig[i] = rig[i];
+        v.framesSent = static_cast<std::uint64_t>(histories.paired());
+        v.framesReceived = transport->seesController() ? static_cast<std::int64_t>(transport->cueFrameCount()) : -1;
+        v.requests = requests;
+        v.replies = replies;
+        printer.show(t, rez::host::formatStatus(v));
+    };
+
+    rez::platform::catchStopRequests();
+    for (;;) {
+        const double t = now(start);
+        const bool online = api.getGameID() >= 0;
+        if (online) {
+            const double period = api.getMotionDataTimeFrame();
+            input.tickPeriodsMs.push_back(period);
+            jitterSinceLine = std::max(jitterSinceLine, std::fabs(period - 2.0));
+        }
+        if (t >= nextFetch) {
+            histories.fetch();
+            tickClock.emplace_back(t, histories.paired());
+            while (tickClock.size() > 2 && t - tickClock.front().first > 1.0) tickClock.pop_front();
+            nextFetch = t + 0.05;
+        }
+        unsigned char reply[512];
+        // Only answers to our version requests count; the link's own
+        // identity exchange shows up here too.
+        for (int n; (n = api.readMessagemmf(reply)) > 0;)
+            if (n >= 3 && reply[0] == 0xF9 && reply[2] == 0x02) ++replies;
+        if (t >= nextSecond) {
+            if (online && !restWait) input.ticksPerSecond.push_back(static_cast<double>(histories.paired() - pairedAtSecond));
+            pairedAtSecond = histories.paired();
+            if (choice.kind != rez::host::TransportChoice::None && api.sendMessagemmf(versionRequest) == 1) ++requests;
+            nextSecond += 1;
+        }
+        if (t >= nextLine) {
+            showStatus(t);
+            nextLine = t + 0.25;
+        }
+        const bool timeUp = o.seconds > 0 && t >= o.seconds;
+        if (!restWait && (timeUp || rez::platform::stopRequests() > 0)) {
+            histories.fetch();
+            restAt = t;
+            ticksAtRest = histories.paired();
+            // Disabled channels give 0: the fade carries every output from
+            // where it is to rest, as long as the engine ticks.
+            for (int p = 0; p < 2; ++p)
+                for (int c = 0; c < 23; ++c) api.setActiveAxis(p, c, 0);
+            restWait = true;
+            // The fade runs on tick time: allow for a loaded machine's slower ticks.
+            restDeadline = t + (online ? 8.0 : 0.0);
+            printer.finish();
+            std::printf("rezadedudid-host: sending the rig to rest (Ctrl-C again to skip)\n");
+            std::fflush(stdout);
+        }
+        if (restWait && (t >= restDeadline || api.getTransitionStatus() >= 100.0 || rez::platform::stopRequests() > 1))
+            break;
+        rez::platform::sleepMs(10);
+    }
+    showStatus(now(start));
+    printer.finish();
+    api.setMotionsystemready(0);
+    histories.fetch();
+    game.stop();
+    transport->stop();
+    const bool wasStopped = api.stopGamesource_Thread();
+    std::printf("rezadedudid-host: rig at rest, link stopped, engine stopped%s\n", wasStopped ? " (it was not running)" : "");
+
+    int code = 0;
+    if (!recordPath.empty()) {
+        if (!histories.closeRecording(why)) {
+            std::fprintf(stderr, "rezadedudid-host: the recording %s is incomplete: %s\n", recordPath.c_str(), why.c_str());
+            code = 1;
+        }
+        std::printf("recording: %s (%lld ticks", recordPath.c_str(), static_cast<long long>(histories.paired()));
+        if (transport->seesController()) {
+            rez::sim::FrameLogWriter frames;
+            const std::string path = rez::sim::frameLogPath(recordPath);
+            if (frames.open(path, why)) {
+                std::int64_t index = 0;
+                for (const auto& f : transport->cueFrames()) {
+                    rez::sim::RecordedFrame r;
+                    r.index = index++;
+                    r.receivedUs = (f.arrival - start) * 1000000 / rez::platform::counterFrequency();
+                    r.crcOk = f.crcOk;
+                    std::memcpy(r.bytes, f.bytes.data(), std::min<std::size_t>(36, f.bytes.size()));
+                    frames.write(r);
+                }
+                frames.close();
+                std::printf(", frames in %s", path.c_str());
+            }
+        }
+        std::printf(")\n");
+    }
+    if (histories.resyncs() > 0)
+        std::printf("rezadedudid-host: the snapshot histories overflowed %d times between two takes\n", histories.resyncs());
+
+    if (wantSummary) {
+        input.windowS = restAt;
+        input.controllerSeen = transport->seesController();
+        const double perS = static_cast<double>(rez::platform::counterFrequency());
+        for (const auto& f : transport->cueFrames()) {
+            rez::host::SeenFrame s;
+            s.atS = static_cast<double>(f.arrival - start) / perS;
+            if (s.atS > restAt) break;
+            s.crcOk = f.crcOk;
+            std::memcpy(s.bytes.data(), f.bytes.data(), std::min<std::size_t>(36, f.bytes.size()));
+            input.frames.push_back(s);
+        }
+        input.badChecksums = transport->badChecksums();
+        input.gaps = transport->gaps();
+        const auto& ticks = histories.ticks();
+        input.ticks.assign(ticks.begin(), ticks.begin() + std::min<std::size_t>(ticks.size(), static_cast<std::size_t>(ticksAtRest)));
+        for (double c : game.changes())
+            if (c <= restAt) input.changesAtS.push_back(c);
+        std::printf("%s", rez::host::formatSummary(rez::host::summarize(input)).c_str());
+    }
+    std::fflush(stdout);
+    rez::platform::freeLibrary(library);
+    if (!o.plot.empty() && !recordPath.empty() && code == 0) code = runPlot(o.self.c_str(), recordPath, o.plot);
+    return code;
+}
+
+bool number(const char* text, double& out) {
+    char* end = nullptr;
+    out = std::strtod(text, &end);
+    return end != text && *end == '\0' && out >= 0 && std::isfinite(out);
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    Options o;
+    o.self = argv[0];
+    o.library = defaultLibrary(argv[0]);
+    for (int i = 1; i < argc; ++i) {
+        const std::string a = argv[i];
+        const bool hasValue = i + 1 < argc;
+        if (a == "--library" && hasValue) o.library = argv[++i];
+        else if (a == "--profile" && hasValue) o.profile = argv[++i];
+        else if (a == "--game" && hasValue) o.game = argv[++i];
+        else if (a == "--drive" && hasValue) o.drive = argv[++i];
+        else if (a == "--replay" && hasValue) o.replay = argv[++i];
+        else if (a == "--transport" && hasValue) o.transport = argv[++i];
+        else if (a == "--controller") o.transport = "emulated";
+        else if (a == "--multicast") o.transport = "multicast";
+        else if (a == "--seconds" && hasValue && number(argv[i + 1], o.seconds)) ++i;
+        else if (a == "--record" && hasValue) o.record = argv[++i];
+        else if (a == "--summary") o.summary = true;
+        else if (a == "--plot" && hasValue) o.plot = argv[++i];
+        else {
+            std::fprintf(stderr, "rezadedudid-host: unknown or incomplete option \"%s\"\n%s", a.c_str(), kUsage);
+            return 2;
+        }
+    }
+    rez::host::TransportChoice choice;
+    std::string why;
+    if (!rez::host::parseTransport(o.transport, choice, why)) {
+        std::fprintf(stderr, "rezadedudid-host: %s\n", why.c_str());
+        return 2;
+    }
+    rez::host::Profile profile;
+    std::vector<std::string> errors;
+    const bool parsed = o.profile.empty()
+                            ? rez::host::parseProfile(rez::host::defaultProfileText(), "", profile, errors)
+                            : rez::host::loadProfile(o.profile, profile, errors);
+    if (!parsed) {
+        for (const std::string& e : errors) std::fprintf(stderr, "%s\n", e.c_str());
+        return 2;
+    }
+
+    // The library's network log goes to the temporary folder unless told
+    // otherwise: a Documents folder may not exist here.
+    if (!rez::platform::environmentVariable("REZ_DOCUMENTS_DIR"))
+        rez::platform::setEnvironmentVariable("REZ_DOCUMENTS_DIR", std::filesystem::temp_directory_path().string());
+
+    if (choice.kind != rez::host::TransportChoice::Multicast) {
+        const int code = runHost(o, profile, choice, nullptr);
+        return code;
+    }
+#if defined(_WIN32)
+    std::fprintf(stderr, "rezadedudid-host: the multicast transport needs Linux network namespaces\n");
+    return 2;
+#else
+    rez::sim::MemberOptions options;
+    options.version = 328;
+    int exitCode = 0;
+    const auto run = rez::sim::runInNetwork(
+        [&](rez::sim::MulticastMember& member) {
+            exitCode = runHost(o, profile, choice, &member);
+            return exitCode == 0 ? std::string() : "the host ended with " + std::to_string(exitCode);
+        },
+        options);
+    switch (run.outcome) {
+        case rez::sim::NetworkRun::Ran:
+            if (run.text.empty()) return 0;
+            std::fprintf(stderr, "rezadedudid-host: %s\n", run.text.c_str());
+            return exitCode != 0 ? exitCode : 1;
+        case rez::sim::NetworkRun::NoNamespace:
+            std::fprintf(stderr,
+                         "rezadedudid-host: the multicast transport makes a network namespace and a veth pair, which "
+                         "needs root and the ip tool: %s\n",
+                         run.text.c_str());
+            return 1;
+        case rez::sim::NetworkRun::MemberFailed:
+            std::fprintf(stderr, "rezadedudid-host: the veth pair or the network controller could not be set up: %s\n",
+                         run.text.c_str());
+            return 1;
+        case rez::sim::NetworkRun::ChildFailed:
+            std::fprintf(stderr, "rezadedudid-host: the host in the namespace failed: %s\n", run.text.c_str());
+            return 1;
+    }
+    return 1;
+#endif
+}
