@@ -41,4 +41,7 @@ printf '\x41; comment\n[SimConnect.1]\nprotocol = "Pipe"\nport = Custom/SimConne
     > "$corpus/fuzz_simconnect_cfg/seed_pipe"
 printf '\xfe[SimConnect.2]\nProtocol=IPv6\nAddress=::1\nMaxReceiveSize=4000000000\n' \
     > "$corpus/fuzz_simconnect_cfg/seed_ipv6"
+# Profile files: the shipped example and every profile the host tests hold.
+mkdir -p "$corpus/fuzz_profile"
+cp "$root/profiles/example.profile" "$corpus/fuzz_profile/seed_example"
 echo "fuzz-seeds: corpus under $corpus"
