@@ -138,7 +138,7 @@ bool matchesAnyIdentityReply(const ShortFrame& reply) {
 void serialLinkLoop() {
     LinkFlags& flags = linkFlags();
     SerialLink& link = serialLink();
-    flags.linkRunning = true;
+    // linkRunning was raised when the loop entered the library.
     flags.linkEnded = false;
     flags.interfaceRunning = true;
     link.linkClock.restart();
@@ -289,8 +289,19 @@ int runLink() {
     // the loop has released everything.
     struct Active {
         SerialLink& link;
-        explicit Active(SerialLink& l) : link(l) { link.activeLoops.fetch_add(1); }
-        ~Active() { link.activeLoops.fetch_sub(1); }
+        std::uint64_t generation;
+        explicit Active(SerialLink& l) : link(l) {
+            std::lock_guard<std::mutex> control(link.runControl);
+            generation = link.stopGeneration;
+            ++link.loopsByGeneration[generation];
+            link.activeLoops.fetch_add(1);
+            linkFlags().linkRunning = true;
+        }
+        ~Active() {
+            std::lock_guard<std::mutex> control(link.runControl);
+            if (--link.loopsByGeneration[generation] == 0) link.loopsByGeneration.erase(generation);
+            link.activeLoops.fetch_sub(1);
+        }
     } active(link);
 
     platform::requestTimerResolution();
@@ -317,12 +328,22 @@ int runLink() {
 
 void stopLink() {
     LinkFlags& flags = linkFlags();
-    flags.linkRunning = false;
+    SerialLink& link = serialLink();
+    std::uint64_t generation = 0;
+    {
+        std::lock_guard<std::mutex> control(link.runControl);
+        flags.linkRunning = false;
+        generation = link.stopGeneration++;
+    }
     const bool udpWasRunning = flags.udpRunning.exchange(false);
-    // Wait only for loops that run now: a serial loop inside
-    // startREZadEdudid_Thread, and the UDP threads when their run flag was
-    // set. With none of them this returns at once.
-    while (serialLink().activeLoops.load() > 0 || (udpWasRunning && !flags.udpEnded.load())) platform::sleepMs(1);
+    // Wait only for loops that run now: a serial loop that entered
+    // startREZadEdudid_Thread before this stop, and the UDP threads when
+    // their run flag was set. With none of them this returns at once.
+    auto serialLoopsBefore = [&] {
+        std::lock_guard<std::mutex> control(link.runControl);
+        return !link.loopsByGeneration.empty() && link.loopsByGeneration.begin()->first <= generation;
+    };
+    while (serialLoopsBefore() || (udpWasRunning && !flags.udpEnded.load())) platform::sleepMs(1);
 }
 
 int resumeLink() {

@@ -12,6 +12,7 @@
 // shares the line with the loop. The lock is never held across a wait.
 #include <atomic>
 #include <cstdint>
+#include <map>
 #include <mutex>
 #include <vector>
 
@@ -26,6 +27,15 @@ struct SerialLink {
     std::mutex portUse;                      // one stretch of controller-port use at a time
     std::atomic<int> activeLoops{0};         // loops inside startREZadEdudid_Thread now
     std::atomic<std::uint64_t> passes{0};    // loop passes so far (Searching and Connected)
+
+    // Starts and stops of the loop meet here. A loop raises linkRunning when
+    // it enters, under runControl, so a stop that comes after the entry
+    // always finds it raised and ends that loop; and a stop waits only for
+    // the loops that entered before it (counted per stop generation), never
+    // for one that a host started after it.
+    std::mutex runControl;
+    std::uint64_t stopGeneration = 0;
+    std::map<std::uint64_t, int> loopsByGeneration;
 };
 
 // The one process-wide link state.
