@@ -234,6 +234,24 @@ void loopStorm(const LoopCase& c, unsigned stormSeed) {
     stopGamesource_Thread();
 }
 
+// The host's stop often comes a moment after it lent the thread (an
+// application closed right after it opened): the loop has entered the
+// library but not yet begun to run.
+TEST(Storms, StopOnTheHeelsOfTheSerialLoopsStartEndsIt) {
+    linkFlags().reset();
+    setStandartPort("COM250");
+    for (int cycle = 0; cycle < cycles() * 10; ++cycle) {
+        LentThread loop(runSerialLink);
+        while (serialLink().activeLoops.load() == 0) std::this_thread::yield();
+        {
+            Watchdog dog("stopREZadEdudid_Thread right after the start", 30);
+            stopREZadEdudid_Thread();
+        }
+        Watchdog dog("the serial loop ending after its stop", 30);
+        loop.thread.join();
+    }
+}
+
 TEST(Storms, LentLoopsStartAndStopInRandomOrders) {
     sim::EmulatedController controller;
     std::string why;
