@@ -330,12 +330,13 @@ void stopLink() {
     LinkFlags& flags = linkFlags();
     SerialLink& link = serialLink();
     std::uint64_t generation = 0;
+    bool udpWasRunning = false;
     {
         std::lock_guard<std::mutex> control(link.runControl);
         flags.linkRunning = false;
+        udpWasRunning = flags.udpRunning.exchange(false);
         generation = link.stopGeneration++;
     }
-    const bool udpWasRunning = flags.udpRunning.exchange(false);
     // Wait only for loops that run now: a serial loop that entered
     // startREZadEdudid_Thread before this stop, and the UDP threads when
     // their run flag was set. With none of them this returns at once.
@@ -382,6 +383,20 @@ int connectedNow() {
 }
 
 }  // namespace
+
+std::uint64_t linkStopGeneration() {
+    SerialLink& link = serialLink();
+    std::lock_guard<std::mutex> control(link.runControl);
+    return link.stopGeneration;
+}
+
+bool raiseUdpRunning(std::uint64_t enteredAt) {
+    SerialLink& link = serialLink();
+    std::lock_guard<std::mutex> control(link.runControl);
+    if (link.stopGeneration != enteredAt) return false;
+    linkFlags().udpRunning = true;
+    return true;
+}
 
 }  // namespace rez
 

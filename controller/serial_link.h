@@ -41,6 +41,13 @@ struct SerialLink {
 // The one process-wide link state.
 SerialLink& serialLink() noexcept;
 
+// The UDP loops start the same way: they note the stop generation when they
+// enter the library and raise udpRunning through raiseUdpRunning, which
+// refuses (and raises nothing) when a stop came in between; the loop then
+// ends at once instead of running on past that stop.
+std::uint64_t linkStopGeneration();
+bool raiseUdpRunning(std::uint64_t enteredAt);
+
 // The loop itself (startREZadEdudid_Thread without the priorities and the
 // named sections).
 void serialLinkLoop();

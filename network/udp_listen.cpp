@@ -6,6 +6,7 @@
 #include "controller/frame_parser.h"
 #include "controller/link_flags.h"
 #include "controller/mailbox.h"
+#include "controller/serial_link.h"
 #include "core/export_guard.h"
 #include "log/error_log.h"
 #include "network/multicast_sender.h"
@@ -17,6 +18,7 @@ namespace rez {
 namespace {
 
 void runListener() {
+    const std::uint64_t enteredAt = linkStopGeneration();
     ErrorLog log("error_log.txt");
     log.logInfo("Udp listen thread: starting");
     platform::requestTimerResolution();
@@ -24,7 +26,11 @@ void runListener() {
     platform::raiseThreadPriority();
 
     LinkFlags& flags = linkFlags();
-    flags.udpRunning = true;
+    if (!raiseUdpRunning(enteredAt)) {
+        // Stopped while it was starting.
+        flags.udpEnded = true;
+        return;
+    }
     flags.udpEnded = false;
     flags.interfaceRunning = true;
     flags.udpStarted = true;

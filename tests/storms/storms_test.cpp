@@ -12,6 +12,7 @@
 #include <condition_variable>
 #include <cstdio>
 #include <cstdlib>
+#include <filesystem>
 #include <functional>
 #include <memory>
 #include <mutex>
@@ -25,6 +26,7 @@
 #include "engine/gamesource_engine.h"
 #include "include/rezadedudid.h"
 #include "platform/clock.h"
+#include "platform/environment.h"
 #include "sim/emulated_controller.h"
 #include "sim/multicast_member.h"
 #include "tests/support/test_reader.h"
@@ -251,6 +253,49 @@ TEST(Storms, StopOnTheHeelsOfTheSerialLoopsStartEndsIt) {
         loop.thread.join();
     }
 }
+
+#if !defined(_WIN32)
+// The same for the UDP loops, whose first act is a line in the network log:
+// once that line is there the loop has entered the library, and a stop from
+// then on must end it. The sender reaches its loop only with a wired adapter
+// to send from, so both run in a network namespace that has one.
+void stopOnTheHeelsOf(void (*loop)(), const char* name) {
+    namespace fs = std::filesystem;
+    const fs::path documents = fs::temp_directory_path() / ("rez-storm-docs-" + std::to_string(seed()));
+    fs::create_directories(documents);
+    platform::setEnvironmentVariable("REZ_DOCUMENTS_DIR", documents.string());
+    const fs::path log = documents / "rovandelix" / "errorlog.txt";
+    auto logSize = [&] {
+        std::error_code error;
+        const auto size = fs::file_size(log, error);
+        return error ? 0 : size;
+    };
+    linkFlags().reset();
+    for (int cycle = 0; cycle < cycles() * 5; ++cycle) {
+        const auto before = logSize();
+        LentThread lent(loop);
+        while (logSize() == before) std::this_thread::yield();
+        {
+            Watchdog dog(std::string("stopREZadEdudid_Thread right after the start of the ") + name, 30);
+            stopREZadEdudid_Thread();
+        }
+        Watchdog dog(std::string("the ") + name + " ending after its stop", 30);
+        lent.thread.join();
+    }
+    fs::remove_all(documents);
+}
+
+TEST(Storms, StopOnTheHeelsOfAUdpLoopsStartEndsIt) {
+    const auto run = sim::runInNetwork([](sim::MulticastMember&) -> std::string {
+        stopOnTheHeelsOf(startUPDListenThread, "listener");
+        stopOnTheHeelsOf(startUPDMulticastSenderThread, "multicast sender");
+        return "ok";
+    });
+    if (run.outcome == sim::NetworkRun::NoNamespace) GTEST_SKIP() << run.text;
+    EXPECT_EQ(run.outcome, sim::NetworkRun::Ran) << run.text;
+    EXPECT_EQ(run.text, "ok");
+}
+#endif
 
 TEST(Storms, LentLoopsStartAndStopInRandomOrders) {
     sim::EmulatedController controller;
