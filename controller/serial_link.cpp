@@ -135,7 +135,7 @@ bool matchesAnyIdentityReply(const ShortFrame& reply) {
 
 }  // namespace
 
-void serialLinkLoop() {
+void serialLinkLoop(const LoopEntry& entry) {
     LinkFlags& flags = linkFlags();
     SerialLink& link = serialLink();
     // linkRunning was raised when the loop entered the library.
@@ -144,7 +144,7 @@ void serialLinkLoop() {
     link.linkClock.restart();
     const bool onWake = transmitOnWake();
 
-    while (flags.linkRunning.load()) {
+    while (flags.linkRunning.load() && !entry.stopped()) {
         link.passes.fetch_add(1, std::memory_order_relaxed);
         if (!flags.interfaceRunning.load() || flags.udpLive.load()) {
             platform::sleepMs(kPausedSleepMs);
@@ -287,22 +287,8 @@ int runLink() {
     // Counted from the first instruction to the last, so that a stop that
     // sees no loop here may return at once and one that sees it waits until
     // the loop has released everything.
-    struct Active {
-        SerialLink& link;
-        std::uint64_t generation;
-        explicit Active(SerialLink& l) : link(l) {
-            std::lock_guard<std::mutex> control(link.runControl);
-            generation = link.stopGeneration;
-            ++link.loopsByGeneration[generation];
-            link.activeLoops.fetch_add(1);
-            linkFlags().linkRunning = true;
-        }
-        ~Active() {
-            std::lock_guard<std::mutex> control(link.runControl);
-            if (--link.loopsByGeneration[generation] == 0) link.loopsByGeneration.erase(generation);
-            link.activeLoops.fetch_sub(1);
-        }
-    } active(link);
+    const LoopEntry entry(&link.activeLoops);
+    if (!entry.raise(linkFlags().linkRunning)) return 1;  // stopped as it entered
 
     platform::requestTimerResolution();
     platform::raiseProcessPriority();
@@ -314,7 +300,7 @@ int runLink() {
     if (tx.isMapped()) openSection(rx, "Rovandelix_rx");
 
     try {
-        serialLinkLoop();
+        serialLinkLoop(entry);
     } catch (...) {
         linkFlags().linkEnded = true;
     }
@@ -330,21 +316,19 @@ void stopLink() {
     LinkFlags& flags = linkFlags();
     SerialLink& link = serialLink();
     std::uint64_t generation = 0;
-    bool udpWasRunning = false;
     {
         std::lock_guard<std::mutex> control(link.runControl);
         flags.linkRunning = false;
-        udpWasRunning = flags.udpRunning.exchange(false);
-        generation = link.stopGeneration++;
+        flags.udpRunning = false;
+        generation = link.stopGeneration.fetch_add(1);
     }
-    // Wait only for loops that run now: a serial loop that entered
-    // startREZadEdudid_Thread before this stop, and the UDP threads when
-    // their run flag was set. With none of them this returns at once.
-    auto serialLoopsBefore = [&] {
+    // Wait for the loops that entered before this stop, and only for them:
+    // with none inside, this returns at once.
+    auto loopsBefore = [&] {
         std::lock_guard<std::mutex> control(link.runControl);
         return !link.loopsByGeneration.empty() && link.loopsByGeneration.begin()->first <= generation;
     };
-    while (serialLoopsBefore() || (udpWasRunning && !flags.udpEnded.load())) platform::sleepMs(1);
+    while (loopsBefore()) platform::sleepMs(1);
 }
 
 int resumeLink() {
@@ -384,17 +368,25 @@ int connectedNow() {
 
 }  // namespace
 
-std::uint64_t linkStopGeneration() {
+LoopEntry::LoopEntry(std::atomic<int>* counter) : counter_(counter) {
     SerialLink& link = serialLink();
     std::lock_guard<std::mutex> control(link.runControl);
-    return link.stopGeneration;
+    generation_ = link.stopGeneration.load();
+    ++link.loopsByGeneration[generation_];
+    if (counter_ != nullptr) counter_->fetch_add(1);
 }
 
-bool raiseUdpRunning(std::uint64_t enteredAt) {
+LoopEntry::~LoopEntry() {
     SerialLink& link = serialLink();
     std::lock_guard<std::mutex> control(link.runControl);
-    if (link.stopGeneration != enteredAt) return false;
-    linkFlags().udpRunning = true;
+    if (--link.loopsByGeneration[generation_] == 0) link.loopsByGeneration.erase(generation_);
+    if (counter_ != nullptr) counter_->fetch_sub(1);
+}
+
+bool LoopEntry::raise(std::atomic<bool>& runFlag) const {
+    std::lock_guard<std::mutex> control(serialLink().runControl);
+    if (stopped()) return false;
+    runFlag = true;
     return true;
 }
 

@@ -125,7 +125,7 @@ bool sendPass(platform::UdpSocket& socket, std::uint32_t group, std::uint16_t po
 }
 
 void runSender() {
-    const std::uint64_t enteredAt = linkStopGeneration();
+    const LoopEntry entry;
     ErrorLog log("error_log.txt");
     LinkFlags& flags = linkFlags();
     log.logInfo("Multicast Thread started.");
@@ -167,7 +167,7 @@ void runSender() {
     platform::inetAddr(networkSettings().address(), group);
     const auto port = static_cast<std::uint16_t>(networkSettings().multicastPort.load());
 
-    if (!raiseUdpRunning(enteredAt)) {
+    if (!entry.raise(flags.udpRunning)) {
         // Stopped while it was starting: nothing was sent.
         socket.close();
         platform::netCleanup();
@@ -184,11 +184,12 @@ void runSender() {
     // Between passes, what was queued since goes out at once, unless the
     // sender has been stopped, paused or stood aside meanwhile.
     auto sendOnWake = [&] {
-        if (!flags.udpRunning.load() || !flags.interfaceRunning.load() || flags.serialLive.load()) return true;
+        if (!flags.udpRunning.load() || entry.stopped() || !flags.interfaceRunning.load() || flags.serialLive.load())
+            return true;
         return sendQueued(socket, group, port);
     };
 
-    while (flags.udpRunning.load()) {
+    while (flags.udpRunning.load() && !entry.stopped()) {
         if (!flags.interfaceRunning.load() || flags.serialLive.load()) {
             platform::sleepMs(100);
             continue;

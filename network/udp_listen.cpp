@@ -18,7 +18,7 @@ namespace rez {
 namespace {
 
 void runListener() {
-    const std::uint64_t enteredAt = linkStopGeneration();
+    const LoopEntry entry;
     ErrorLog log("error_log.txt");
     log.logInfo("Udp listen thread: starting");
     platform::requestTimerResolution();
@@ -26,7 +26,7 @@ void runListener() {
     platform::raiseThreadPriority();
 
     LinkFlags& flags = linkFlags();
-    if (!raiseUdpRunning(enteredAt)) {
+    if (!entry.raise(flags.udpRunning)) {
         // Stopped while it was starting.
         flags.udpEnded = true;
         return;
@@ -43,11 +43,11 @@ void runListener() {
         log.logInfo("Udp listen thread: port opened starting main routine");
 
         auto lastAccepted = std::chrono::steady_clock::now();
-        while (flags.udpRunning.load()) {
+        while (flags.udpRunning.load() && !entry.stopped()) {
             // While the serial controller answers, datagrams wait in the socket.
             if (flags.serialLive.load()) {
                 do platform::sleepMs(100);
-                while (flags.serialLive.load() && flags.udpRunning.load());
+                while (flags.serialLive.load() && flags.udpRunning.load() && !entry.stopped());
             }
             std::vector<std::uint8_t> datagram = port.receive();
             // Each datagram is parsed on its own: a frame cut at its end is lost.
@@ -66,7 +66,8 @@ void runListener() {
         log.logInfo("Udp listen thread: closing");
         port.closePort();
     }
-    flags.udpRunning = false;
+    // After a stop the flag may already belong to a loop started since.
+    if (!entry.stopped()) flags.udpRunning = false;
     flags.udpEnded = true;
 }
 

@@ -297,6 +297,36 @@ TEST(Storms, StopOnTheHeelsOfAUdpLoopsStartEndsIt) {
 }
 #endif
 
+// A host stops the UDP loops and at once starts a new listener on another
+// thread: the new one raises the shared run flag again. The stop must still
+// return, and the listener it stopped must still end.
+TEST(Storms, AStartRightAfterAStopLeavesThatStopInForce) {
+    linkFlags().reset();
+    for (int cycle = 0; cycle < cycles() * 2; ++cycle) {
+        LentThread earlier(startUPDListenThread);
+        {
+            Watchdog dog("the first listener starting", 30);
+            while (!linkFlags().udpStarted.load()) platform::sleepMs(1);
+        }
+        std::unique_ptr<LentThread> later;
+        std::thread stopper([] {
+            Watchdog dog("stopREZadEdudid_Thread with a listener starting after it", 30);
+            stopREZadEdudid_Thread();
+        });
+        platform::sleepNs(50000);
+        later = std::make_unique<LentThread>(startUPDListenThread);
+        stopper.join();
+        {
+            Watchdog dog("the stopped listener ending while a later one runs", 30);
+            earlier.thread.join();
+        }
+        std::vector<std::unique_ptr<LentThread>> rest;
+        rest.push_back(std::move(later));
+        stopAll(rest, "the later listener");
+        linkFlags().udpStarted = false;
+    }
+}
+
 TEST(Storms, LentLoopsStartAndStopInRandomOrders) {
     sim::EmulatedController controller;
     std::string why;
