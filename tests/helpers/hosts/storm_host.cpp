@@ -8,6 +8,7 @@
 // Exit codes: 0 fine, 2 usage or load failure, 5 library gone under running
 // threads, 6 library still loaded after everything stopped, 7 the game-source
 // thread was not running after the reload, 8 a lent thread did not return.
+#include <algorithm>
 #include <atomic>
 #include <cstdio>
 #include <cstdlib>
@@ -83,8 +84,11 @@ int main(int argc, char** argv) {
         // The game-source thread holds the library while it runs, so the
         // host's unload below must leave the library where it is.
         lib.startEngine();
+        // One thread for each loop, as a host lends them, in a random order.
+        int order[3] = {0, 1, 2};
+        std::shuffle(order, order + 3, rng);
         for (int i = 0; i < 3; ++i) {
-            const int which = static_cast<int>((rng() + static_cast<unsigned>(i)) % 3);
+            const int which = order[i];
             Lent& l = lent[static_cast<std::size_t>(i)];
             const IntFn link = lib.startLink;
             const VoidFn listen = lib.startListen;
