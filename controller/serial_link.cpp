@@ -135,16 +135,16 @@ bool matchesAnyIdentityReply(const ShortFrame& reply) {
 
 }  // namespace
 
-void serialLinkLoop() {
+void serialLinkLoop(const LoopEntry& entry) {
     LinkFlags& flags = linkFlags();
     SerialLink& link = serialLink();
-    flags.linkRunning = true;
+    // linkRunning was raised when the loop entered the library.
     flags.linkEnded = false;
     flags.interfaceRunning = true;
     link.linkClock.restart();
     const bool onWake = transmitOnWake();
 
-    while (flags.linkRunning.load()) {
+    while (flags.linkRunning.load() && !entry.stopped()) {
         link.passes.fetch_add(1, std::memory_order_relaxed);
         if (!flags.interfaceRunning.load() || flags.udpLive.load()) {
             platform::sleepMs(kPausedSleepMs);
@@ -287,11 +287,8 @@ int runLink() {
     // Counted from the first instruction to the last, so that a stop that
     // sees no loop here may return at once and one that sees it waits until
     // the loop has released everything.
-    struct Active {
-        SerialLink& link;
-        explicit Active(SerialLink& l) : link(l) { link.activeLoops.fetch_add(1); }
-        ~Active() { link.activeLoops.fetch_sub(1); }
-    } active(link);
+    const LoopEntry entry(&link.activeLoops);
+    if (!entry.raise(linkFlags().linkRunning)) return 1;  // stopped as it entered
 
     platform::requestTimerResolution();
     platform::raiseProcessPriority();
@@ -303,7 +300,7 @@ int runLink() {
     if (tx.isMapped()) openSection(rx, "Rovandelix_rx");
 
     try {
-        serialLinkLoop();
+        serialLinkLoop(entry);
     } catch (...) {
         linkFlags().linkEnded = true;
     }
@@ -317,12 +314,21 @@ int runLink() {
 
 void stopLink() {
     LinkFlags& flags = linkFlags();
-    flags.linkRunning = false;
-    const bool udpWasRunning = flags.udpRunning.exchange(false);
-    // Wait only for loops that run now: a serial loop inside
-    // startREZadEdudid_Thread, and the UDP threads when their run flag was
-    // set. With none of them this returns at once.
-    while (serialLink().activeLoops.load() > 0 || (udpWasRunning && !flags.udpEnded.load())) platform::sleepMs(1);
+    SerialLink& link = serialLink();
+    std::uint64_t generation = 0;
+    {
+        std::lock_guard<std::mutex> control(link.runControl);
+        flags.linkRunning = false;
+        flags.udpRunning = false;
+        generation = link.stopGeneration.fetch_add(1);
+    }
+    // Wait for the loops that entered before this stop, and only for them:
+    // with none inside, this returns at once.
+    auto loopsBefore = [&] {
+        std::lock_guard<std::mutex> control(link.runControl);
+        return !link.loopsByGeneration.empty() && link.loopsByGeneration.begin()->first <= generation;
+    };
+    while (loopsBefore()) platform::sleepMs(1);
 }
 
 int resumeLink() {
@@ -361,6 +367,28 @@ int connectedNow() {
 }
 
 }  // namespace
+
+LoopEntry::LoopEntry(std::atomic<int>* counter) : counter_(counter) {
+    SerialLink& link = serialLink();
+    std::lock_guard<std::mutex> control(link.runControl);
+    generation_ = link.stopGeneration.load();
+    ++link.loopsByGeneration[generation_];
+    if (counter_ != nullptr) counter_->fetch_add(1);
+}
+
+LoopEntry::~LoopEntry() {
+    SerialLink& link = serialLink();
+    std::lock_guard<std::mutex> control(link.runControl);
+    if (--link.loopsByGeneration[generation_] == 0) link.loopsByGeneration.erase(generation_);
+    if (counter_ != nullptr) counter_->fetch_sub(1);
+}
+
+bool LoopEntry::raise(std::atomic<bool>& runFlag) const {
+    std::lock_guard<std::mutex> control(serialLink().runControl);
+    if (stopped()) return false;
+    runFlag = true;
+    return true;
+}
 
 }  // namespace rez
 

@@ -12,6 +12,7 @@
 // shares the line with the loop. The lock is never held across a wait.
 #include <atomic>
 #include <cstdint>
+#include <map>
 #include <mutex>
 #include <vector>
 
@@ -26,14 +27,44 @@ struct SerialLink {
     std::mutex portUse;                      // one stretch of controller-port use at a time
     std::atomic<int> activeLoops{0};         // loops inside startREZadEdudid_Thread now
     std::atomic<std::uint64_t> passes{0};    // loop passes so far (Searching and Connected)
+
+    // Starts and stops of the lent loops meet here (see LoopEntry).
+    std::mutex runControl;
+    std::atomic<std::uint64_t> stopGeneration{0};          // written under runControl
+    std::map<std::uint64_t, int> loopsByGeneration;        // loops now inside, by the generation they entered in
 };
 
 // The one process-wide link state.
 SerialLink& serialLink() noexcept;
 
+// One lent loop (serial link, UDP listener, multicast sender) from its entry
+// into the library to its end. Every stop starts a new generation, ends the
+// loops that entered before it and waits for exactly those: not for a loop
+// a host started after it, and a stop that comes while a loop is still
+// starting is not lost. The run flags are shared by all loops, so a loop
+// started after a stop may raise them again; a loop that entered before the
+// stop still ends, because it watches stopped() as well.
+class LoopEntry {
+public:
+    // `counter`, when given, counts the loops of one kind inside the library.
+    explicit LoopEntry(std::atomic<int>* counter = nullptr);
+    ~LoopEntry();
+    LoopEntry(const LoopEntry&) = delete;
+    LoopEntry& operator=(const LoopEntry&) = delete;
+
+    // A stop came since the entry.
+    bool stopped() const { return serialLink().stopGeneration.load() != generation_; }
+    // Raises a run flag unless a stop came since the entry.
+    bool raise(std::atomic<bool>& runFlag) const;
+
+private:
+    std::uint64_t generation_;
+    std::atomic<int>* counter_;
+};
+
 // The loop itself (startREZadEdudid_Thread without the priorities and the
 // named sections).
-void serialLinkLoop();
+void serialLinkLoop(const LoopEntry& entry);
 // One scan of every listed COM port; true when a controller answered.
 bool autoConnect();
 // One probe of the standard port; true when the controller answered.

@@ -8,6 +8,7 @@
 #include "controller/frame_parser.h"
 #include "controller/link_flags.h"
 #include "controller/mailbox.h"
+#include "controller/serial_link.h"
 #include "core/export_guard.h"
 #include "core/sample_clock.h"
 #include "log/error_log.h"
@@ -124,6 +125,7 @@ bool sendPass(platform::UdpSocket& socket, std::uint32_t group, std::uint16_t po
 }
 
 void runSender() {
+    const LoopEntry entry;
     ErrorLog log("error_log.txt");
     LinkFlags& flags = linkFlags();
     log.logInfo("Multicast Thread started.");
@@ -165,7 +167,13 @@ void runSender() {
     platform::inetAddr(networkSettings().address(), group);
     const auto port = static_cast<std::uint16_t>(networkSettings().multicastPort.load());
 
-    flags.udpRunning = true;
+    if (!entry.raise(flags.udpRunning)) {
+        // Stopped while it was starting: nothing was sent.
+        socket.close();
+        platform::netCleanup();
+        flags.udpEnded = true;
+        return;
+    }
     flags.udpEnded = false;
     flags.interfaceRunning = true;
     flags.udpStarted = true;
@@ -176,11 +184,12 @@ void runSender() {
     // Between passes, what was queued since goes out at once, unless the
     // sender has been stopped, paused or stood aside meanwhile.
     auto sendOnWake = [&] {
-        if (!flags.udpRunning.load() || !flags.interfaceRunning.load() || flags.serialLive.load()) return true;
+        if (!flags.udpRunning.load() || entry.stopped() || !flags.interfaceRunning.load() || flags.serialLive.load())
+            return true;
         return sendQueued(socket, group, port);
     };
 
-    while (flags.udpRunning.load()) {
+    while (flags.udpRunning.load() && !entry.stopped()) {
         if (!flags.interfaceRunning.load() || flags.serialLive.load()) {
             platform::sleepMs(100);
             continue;

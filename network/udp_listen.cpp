@@ -6,6 +6,7 @@
 #include "controller/frame_parser.h"
 #include "controller/link_flags.h"
 #include "controller/mailbox.h"
+#include "controller/serial_link.h"
 #include "core/export_guard.h"
 #include "log/error_log.h"
 #include "network/multicast_sender.h"
@@ -17,6 +18,7 @@ namespace rez {
 namespace {
 
 void runListener() {
+    const LoopEntry entry;
     ErrorLog log("error_log.txt");
     log.logInfo("Udp listen thread: starting");
     platform::requestTimerResolution();
@@ -24,7 +26,11 @@ void runListener() {
     platform::raiseThreadPriority();
 
     LinkFlags& flags = linkFlags();
-    flags.udpRunning = true;
+    if (!entry.raise(flags.udpRunning)) {
+        // Stopped while it was starting.
+        flags.udpEnded = true;
+        return;
+    }
     flags.udpEnded = false;
     flags.interfaceRunning = true;
     flags.udpStarted = true;
@@ -37,11 +43,11 @@ void runListener() {
         log.logInfo("Udp listen thread: port opened starting main routine");
 
         auto lastAccepted = std::chrono::steady_clock::now();
-        while (flags.udpRunning.load()) {
+        while (flags.udpRunning.load() && !entry.stopped()) {
             // While the serial controller answers, datagrams wait in the socket.
             if (flags.serialLive.load()) {
                 do platform::sleepMs(100);
-                while (flags.serialLive.load() && flags.udpRunning.load());
+                while (flags.serialLive.load() && flags.udpRunning.load() && !entry.stopped());
             }
             std::vector<std::uint8_t> datagram = port.receive();
             // Each datagram is parsed on its own: a frame cut at its end is lost.
@@ -60,7 +66,8 @@ void runListener() {
         log.logInfo("Udp listen thread: closing");
         port.closePort();
     }
-    flags.udpRunning = false;
+    // After a stop the flag may already belong to a loop started since.
+    if (!entry.stopped()) flags.udpRunning = false;
     flags.udpEnded = true;
 }
 
