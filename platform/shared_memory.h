@@ -75,6 +75,13 @@ public:
     // for reading and to none but their maker and administrators for writing.
     bool openToAnyUser(MapAccess access) const;
 
+    // Whether the name this handle was opened by still leads to the object it
+    // holds. A game that quits and starts again publishes its block anew:
+    // Windows hands the new session the object a held handle keeps alive, so
+    // there it is always the same one; a POSIX name then leads to a new
+    // object, or to none, while the old one stays mapped here unchanged.
+    bool stillUnderItsName() const;
+
     // Removes a leftover POSIX object by name (tests); nothing on Windows.
     static void removeName(const std::string& name);
     // The system's page size, the unit in which sizes are judged.

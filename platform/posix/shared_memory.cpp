@@ -144,6 +144,17 @@ void SharedMemory::close() {
     name_.clear();
 }
 
+bool SharedMemory::stillUnderItsName() const {
+    if (!isOpen() || name_.empty()) return false;
+    const int named = shm_open(objectName(name_).c_str(), O_RDONLY, 0);
+    if (named < 0) return false;
+    struct stat held {}, found {};
+    const bool same = fstat(handle_, &held) == 0 && fstat(named, &found) == 0 && held.st_dev == found.st_dev &&
+                      held.st_ino == found.st_ino;
+    ::close(named);
+    return same;
+}
+
 void SharedMemory::removeName(const std::string& name) { shm_unlink(objectName(name).c_str()); }
 
 }  // namespace rez::platform

@@ -186,6 +186,9 @@ void SharedMemory::close() {
     name_.clear();
 }
 
+// The held handle keeps the mapping and its name alive.
+bool SharedMemory::stillUnderItsName() const { return isOpen(); }
+
 void SharedMemory::removeName(const std::string&) {}
 
 }  // namespace rez::platform

@@ -172,6 +172,9 @@ void IRacingSampler::readVariables(const ViewBytes& view, std::size_t rowLength,
 
 bool IRacingReader::read(GameDataRecord& record) {
     if (!attached_) return false;
+    // A restarted game publishes a new block; the one held here would stay
+    // connected with its ticks standing still.
+    if (mapping_.isOpen() && !mapping_.stillUnderItsName()) mapping_.close();
     if (openHandles()) sampler_.sample(ViewBytes(mapping_), record);
     finishSample(*this, record, AccelMode::Subtract);
     return true;

@@ -33,7 +33,8 @@ bool TruckSimReader::detect() {
 bool TruckSimReader::attach() { return openPluginBlock(block_); }
 
 bool TruckSimReader::read(GameDataRecord& record) {
-    if (!block_.isMapped()) return false;
+    // A game that quit leaves its running byte set in the block held here.
+    if (!block_.isMapped() || !block_.stillUnderItsName()) return false;
     const ViewBytes view(block_);
     if (view.u8(0) == 0) return false;
 
