@@ -223,6 +223,10 @@ bool autoConnect() {
                 if (matchesAnyIdentityReply(reply)) {
                     flags.portConnected = true;
                     use.unlock();
+                    // What piled up while no controller answered is stale (cue
+                    // frames of ticks long past), and a full queue would
+                    // refuse this connection's handshake.
+                    mailbox().serialTxQueue.clear();
                     sendMessagemmf(kCommand4Message.data());
                     sendMessagemmf(kCommand2Request.data());
                     return true;
