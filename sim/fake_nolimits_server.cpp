@@ -56,6 +56,12 @@ void FakeNoLimitsServer::queueSplitReply(Bytes reply, std::size_t firstBytes) {
     replies_.push_back({std::move(reply), firstBytes});
 }
 
+void FakeNoLimitsServer::setCurrentTelemetry(const NoLimitsTelemetry& telemetry) {
+    Bytes reply = telemetryReply(telemetry);
+    std::lock_guard<std::mutex> lock(mutex_);
+    current_ = std::move(reply);
+}
+
 std::size_t FakeNoLimitsServer::queued() const {
     std::lock_guard<std::mutex> lock(mutex_);
     return replies_.size();
@@ -149,7 +155,11 @@ void FakeNoLimitsServer::answer(Connection& c, std::uint16_t type) {
         }
         return;
     }
-    if (type != kNoLimitsGetTelemetry || replies_.empty()) return;
+    if (type != kNoLimitsGetTelemetry) return;
+    if (replies_.empty()) {
+        sendCounted(c, current_.data(), current_.size());
+        return;
+    }
     Reply reply = std::move(replies_.front());
     replies_.pop_front();
     sendCounted(c, reply.bytes.data(), reply.firstBytes);

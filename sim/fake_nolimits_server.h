@@ -42,6 +42,9 @@ public:
     void queueSplitReply(Bytes reply, std::size_t firstBytes);
     void sendHeldBack();
     std::size_t queued() const;
+    // The ride as it is now: a request that finds the queue empty is answered
+    // with this, as the simulator answers with its latest rendered frame.
+    void setCurrentTelemetry(const NoLimitsTelemetry& telemetry);
     // Whether idle requests get an answer (they do unless told otherwise).
     void answerIdle(bool answer) { answerIdle_ = answer; }
     // Closes every open connection from the server's side; new ones are
@@ -83,6 +86,7 @@ private:
     std::atomic<long> sends_{0};
     mutable std::mutex mutex_;  // guards everything below
     std::deque<Reply> replies_;
+    Bytes current_;  // empty until a current telemetry is set
     std::vector<Connection> connections_;
     std::map<std::uint16_t, long> requests_;
     std::thread thread_;

@@ -24,15 +24,25 @@ Gravity gravity(const Motion& m, double longitudinalSign = 1.0) {
     return {kG * std::cos(theta) * std::sin(phi), longitudinalSign * kG * std::sin(theta), kG * std::cos(theta) * std::cos(phi)};
 }
 
-std::vector<unsigned char> xplane(const Motion& m) {
+// The accelerations with gravity that a game sends.
+Gravity withGravity(const Motion& m) {
+    if (m.accelWithGravityGiven) return {m.lateralAccelG, m.longitudinalAccelG, m.verticalAccelG};
     const Gravity gr = gravity(m);
-    const double gear = m.onGround ? 1500.0 : 0.0;
+    return {m.lateralAccel + gr.lateral, m.longitudinalAccel + gr.longitudinal, m.verticalAccel + gr.vertical};
+}
+
+std::vector<unsigned char> xplane(const Motion& m) {
+    const Gravity a = withGravity(m);
+    const double* s = m.suspension;
+    const bool forces = s[0] != 0 || s[1] != 0 || s[2] != 0 || s[3] != 0;
+    const double ground = m.onGround ? 1500.0 : 0.0;
+    // Front gear, right main gear, left main gear.
+    const double gear[3] = {forces ? s[0] : ground, forces ? s[3] : ground, forces ? s[2] : ground};
     const double records[][9] = {
         {3, 0, 0, 0, 0, 0, 0, 0, m.speed},
         {17, m.pitch, m.roll, -m.yaw, 0, 0, 0, 0, 0},
-        {66, gear, gear, gear, 0, 0, 0, 0, 0},
-        {135, m.lateralAccel + gr.lateral, (m.verticalAccel + gr.vertical) * 10.0, -(m.longitudinalAccel + gr.longitudinal),
-         m.rollRate, m.pitchRate, -m.yawRate, 0, 0},
+        {66, gear[0], gear[1], gear[2], 0, 0, 0, 0, 0},
+        {135, a.lateral, a.vertical * 10.0, -a.longitudinal, m.rollRate, m.pitchRate, -m.yawRate, 0, 0},
     };
     DatagramBytes d(5 + 36 * std::size(records));
     d.text(0, "DATA*");
@@ -45,11 +55,11 @@ std::vector<unsigned char> xplane(const Motion& m) {
 }
 
 std::vector<unsigned char> dcs(const Motion& m) {
-    const Gravity gr = gravity(m);
+    const Gravity a = withGravity(m);
     const double tokens[25] = {
-        (m.longitudinalAccel + gr.longitudinal) / kG, (m.lateralAccel + gr.lateral) / kG, (m.verticalAccel + gr.vertical) / kG,
+        a.longitudinal / kG, a.lateral / kG, a.vertical / kG,
         m.lateralSpeed, m.longitudinalSpeed, m.verticalSpeed, rad(m.yawRate), rad(m.rollRate), rad(m.pitchRate),
-        rad(m.yaw), rad(m.roll), rad(m.pitch), 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, m.gameTime,
+        rad(m.yaw), rad(m.roll), rad(m.pitch), 0, m.suspension[0], 0, m.suspension[2], 0, 0, 0, 0, 0, 0, 0, 0, m.gameTime,
     };
     std::string line;
     char token[64];
@@ -91,13 +101,13 @@ std::vector<unsigned char> condor2(const Motion& m) {
 }
 
 std::vector<std::vector<unsigned char>> f1(const Motion& m) {
-    const Gravity gr = gravity(m);
+    const Gravity a = withGravity(m);
     DatagramBytes motion(1349);
     motion.u16(0, 2024).u8(27, static_cast<std::uint8_t>(m.f1PlayerCar)).u8(28, 255);
     const std::size_t car = 29 + 60 * static_cast<std::size_t>(m.f1PlayerCar);
-    motion.f32(car + 36, -(m.lateralAccel + gr.lateral) / kG)
-        .f32(car + 40, (m.longitudinalAccel + gr.longitudinal) / kG)
-        .f32(car + 44, -(m.verticalAccel + gr.vertical) / kG)
+    motion.f32(car + 36, -a.lateral / kG)
+        .f32(car + 40, a.longitudinal / kG)
+        .f32(car + 44, -a.vertical / kG)
         .f32(car + 48, rad(m.yaw))
         .f32(car + 52, rad(m.pitch))
         .f32(car + 56, rad(m.roll));
@@ -120,11 +130,11 @@ std::vector<unsigned char> wrc(const Motion& m) {
 }
 
 std::vector<unsigned char> beamNg(const Motion& m) {
-    const Gravity gr = gravity(m);
+    const Gravity a = withGravity(m);
     DatagramBytes d(88);
     d.text(0, "BNG1");
     d.f32(16, -m.lateralSpeed).f32(20, -m.longitudinalSpeed).f32(24, -m.verticalSpeed);
-    d.f32(28, -(m.lateralAccel + gr.lateral)).f32(32, -(m.longitudinalAccel + gr.longitudinal)).f32(36, -(m.verticalAccel + gr.vertical));
+    d.f32(28, -a.lateral).f32(32, -a.longitudinal).f32(36, -a.vertical);
     d.f32(52, rad(m.roll)).f32(56, rad(m.pitch)).f32(60, -rad(m.yaw));
     d.f32(64, rad(m.rollRate)).f32(68, rad(m.pitchRate)).f32(72, -rad(m.yawRate));
     d.f32(76, rad(m.rollAccel)).f32(80, rad(m.pitchAccel)).f32(84, -rad(m.yawAccel));

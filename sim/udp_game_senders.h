@@ -24,7 +24,16 @@ struct Motion {
     double yawRate = 0, pitchRate = 0, rollRate = 0;
     double yawAccel = 0, pitchAccel = 0, rollAccel = 0;
     double speed = 0;       // X-Plane's speed record
-    bool onGround = false;  // X-Plane's gear forces
+    bool onGround = false;  // X-Plane's gear forces, when `suspension` gives none
+    // Front left, front right, rear left, rear right: what the library keeps
+    // in its suspension slots. X-Plane sends gear forces there (front, right
+    // and left gear), DCS the front and rear left suspension.
+    double suspension[4] = {};
+    // Accelerations with gravity, for the games that send them: when set,
+    // these go out as they are instead of the accelerations above plus the
+    // gravity parts of roll and pitch (a recording replays what a game read).
+    bool accelWithGravityGiven = false;
+    double lateralAccelG = 0, longitudinalAccelG = 0, verticalAccelG = 0;
     double gameTime = 0;    // s, DCS's clock
     int f1PlayerCar = 0;    // the player's car in the F1 motion packet
 };
