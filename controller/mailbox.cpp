@@ -37,13 +37,11 @@ bool anyTransportRunning(const LinkFlags& flags) {
     return flags.linkRunning.load() || flags.udpRunning.load();
 }
 
-int sendMessage(const unsigned char* message) {
-    LinkFlags& flags = linkFlags();
-    if (!anyTransportRunning(flags) || message == nullptr) return -1;
-    const std::size_t length = messageExtent(message);
-    if (length == 0) return -1;
-    const std::span<const std::uint8_t> bytes(message, length);
+}  // namespace
 
+int queueOutgoingMessage(std::span<const std::uint8_t> bytes) {
+    LinkFlags& flags = linkFlags();
+    if (!anyTransportRunning(flags) || bytes.empty()) return -1;
     Mailbox& box = mailbox();
     auto toSerial = [&] {
         if (!box.serialTxQueue.push(bytes)) return false;
@@ -68,6 +66,15 @@ int sendMessage(const unsigned char* message) {
     toSerial();
     toUdp();
     return 1;
+}
+
+namespace {
+
+int sendMessage(const unsigned char* message) {
+    if (message == nullptr) return -1;
+    const std::size_t length = messageExtent(message);
+    if (length == 0) return -1;
+    return queueOutgoingMessage(std::span<const std::uint8_t>(message, length));
 }
 
 int autoMessage(const unsigned char* message) {
@@ -98,7 +105,13 @@ int readMessage(unsigned char* buffer) {
     if (queue == nullptr) return 0;
     const auto frame = queue->takeFront();
     if (!frame) return 0;
-    const std::size_t length = messageExtent(frame->data(), frame->size());
+    // A received frame is handed over whole: the parser cut it by its kind's
+    // length and put the end marker at its end, so an end marker pair that
+    // happens to lie among its data bytes does not end it early.
+    const std::size_t size = frame->size();
+    const bool whole = size >= 2 && size <= kMaxMessageLength && (*frame)[size - 2] == kEndMarkerFirst &&
+                       (*frame)[size - 1] == kEndMarkerSecond;
+    const std::size_t length = whole ? size : messageExtent(frame->data(), size);
     if (length != 0) std::memcpy(buffer, frame->data(), length);
     return static_cast<int>(length);
 }

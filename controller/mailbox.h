@@ -6,6 +6,7 @@
 // (0x0A 0x0D) within 512 bytes; the library does not look at its lead bytes.
 #include <cstddef>
 #include <cstdint>
+#include <span>
 
 #include "controller/message_queue.h"
 #include "platform/wake_signal.h"
@@ -41,6 +42,12 @@ Mailbox& mailbox() noexcept;
 // whose second byte lies within the first min(available, 512) bytes; 0 when
 // there is none. Never reads past that marker.
 std::size_t messageExtent(const std::uint8_t* bytes, std::size_t available = kMaxMessageLength) noexcept;
+
+// Queues a message whose length the caller knows, as sendMessagemmf queues
+// one it has measured (same routing, same results). The engine's cue frame
+// goes this way: its 36 bytes carry floats, and a float can hold the end
+// marker pair, which would end the frame early if it were measured.
+int queueOutgoingMessage(std::span<const std::uint8_t> bytes);
 
 }  // namespace rez
 

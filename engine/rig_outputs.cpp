@@ -54,7 +54,7 @@ void GamesourceEngine::sendRigOutputs() {
         std::lock_guard<std::mutex> lock(frameMutex);
         motionFrame = frame;
     }
-    sendMessagemmf(frame.data());
+    queueOutgoingMessage(frame);
 
     if (motionCancelActive.load()) {
         const double gain = motionCancelGain.load(std::memory_order_relaxed);

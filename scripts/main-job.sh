@@ -17,7 +17,9 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 bash scripts/install-deps.sh
 cmake --preset linux >/dev/null
-cmake --build --preset linux -j2 --target rezadedudid rezadedudid-host
+# The host plays the game in-process; rezadedudid-sim holds the game's
+# process name where detection looks for it.
+cmake --build --preset linux -j2 --target rezadedudid rezadedudid-host rezadedudid-sim
 seconds=10
 extra=()
 if [[ $# -gt 0 && $1 =~ ^[0-9]+([.][0-9]+)?$ ]]; then
@@ -27,9 +29,5 @@ fi
 extra=("$@")
 out=build/main-job
 mkdir -p "$out"
-plot=(--plot "$out/cues")
-if [[ ! -f python/plots.py ]]; then
-    echo "main-job: python/plots.py is not in this tree yet: no plot this time"
-    plot=()
-fi
-exec ./build/linux/rezadedudid-host --seconds "$seconds" --summary --record "$out/recording.csv" "${plot[@]}" "${extra[@]}"
+exec ./build/linux/rezadedudid-host --seconds "$seconds" --summary --record "$out/recording.csv" --plot "$out/cues" \
+    "${extra[@]}"

@@ -268,6 +268,12 @@ public:
     void at(double seconds, SimState& out) override {
         out = SimState{};
         out.slots[slot_] = seconds >= 1.0 ? 1.0 : 0.0;
+        // The engine takes telemetry that stays exactly the same for half a
+        // second as a paused game: it holds its outputs and fades them back
+        // in later, which would spoil the response to the step. A speed
+        // that no plotted channel uses keeps moving, too little to see.
+        const int alive = slot_ == kLateralSpeed ? kLongituSpeed : kLateralSpeed;
+        out.slots[alive] = 1e-4 * std::sin(2.0 * kPi * 7.0 * seconds);
         const bool withGravity = slot_ == kLateralAccelG || slot_ == kLongituAccelG || slot_ == kVerticaAccelG;
         completeGravity(out, withGravity ? slot_ : -1);
     }
@@ -324,9 +330,32 @@ void completeGravity(SimState& st, int givenWithGravity) {
     }
 }
 
-std::unique_ptr<Drive> carDrive() { return std::make_unique<CarDrive>(); }
-std::unique_ptr<Drive> flightDrive() { return std::make_unique<FlightDrive>(); }
-std::unique_ptr<Drive> coasterRide() { return std::make_unique<CoasterRide>(); }
+// A vehicle never stands perfectly still: its engine and the road shake it a
+// little. Without that, a steady stretch of a scripted drive (a cruise, a
+// wait at the station) would publish exactly the same sample for more than
+// half a second, which the engine takes for a paused game: it holds its
+// outputs and fades them back in later. A 13 Hz shake of 0.02 m/s² up and
+// down, with the vertical speed that goes with it, is too small to feel.
+class Shaken : public Drive {
+public:
+    explicit Shaken(std::unique_ptr<Drive> drive) : drive_(std::move(drive)) {}
+    void at(double seconds, SimState& out) override {
+        drive_->at(seconds, out);
+        const double w = 2.0 * kPi * 13.0;
+        const double a = 0.02 * std::sin(w * seconds);
+        out.slots[kVerticaAccel] += a;
+        out.slots[kVerticaAccelG] += a;
+        out.slots[kVerticaSpeed] += -0.02 / w * std::cos(w * seconds);
+    }
+    double lengthSeconds() const override { return drive_->lengthSeconds(); }
+
+private:
+    std::unique_ptr<Drive> drive_;
+};
+
+std::unique_ptr<Drive> carDrive() { return std::make_unique<Shaken>(std::make_unique<CarDrive>()); }
+std::unique_ptr<Drive> flightDrive() { return std::make_unique<Shaken>(std::make_unique<FlightDrive>()); }
+std::unique_ptr<Drive> coasterRide() { return std::make_unique<Shaken>(std::make_unique<CoasterRide>()); }
 std::unique_ptr<Drive> stepDrive(int slot) { return std::make_unique<StepDrive>(slot); }
 std::unique_ptr<Drive> recordingDrive(Recording recording) { return std::make_unique<RecordingDrive>(std::move(recording)); }
 

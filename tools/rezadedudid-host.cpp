@@ -44,13 +44,8 @@
 #include "tools/host/summary.h"
 #include "tools/host/transport.h"
 
-#if __has_include("sim/game_player.h")
 #include "sim/game_player.h"
-#define REZ_HOST_PLAYS_GAMES 1
-#elif !defined(_WIN32)
-#include "sources/game_table.h"
-#include "sim/udp_game_senders.h"
-#endif
+#include "sim/game_process.h"
 #if !defined(_WIN32)
 #include "sim/multicast_member.h"
 #endif
@@ -65,6 +60,7 @@ struct Options {
     std::string game = "assetto_corsa";
     std::string drive = "default";
     std::string replay;
+    std::string slot;  // the step drive's slot
     std::string transport = "emulated";
     double seconds = 0;  // 0: until Ctrl-C
     std::string record;
@@ -74,7 +70,7 @@ struct Options {
 };
 
 const char* const kUsage =
-    "usage: rezadedudid-host [--library PATH] [--profile FILE] [--game KEY|none] [--drive NAME | --replay FILE.csv]\n"
+    "usage: rezadedudid-host [--library PATH] [--profile FILE] [--game KEY|none] [--drive NAME [--slot NAME] | --replay FILE.csv]\n"
     "                        [--transport none|emulated|serial:COMn|multicast] [--seconds N]\n"
     "                        [--record FILE.csv] [--summary] [--plot PREFIX]\n";
 
@@ -108,10 +104,9 @@ public:
             what_ = "no simulated game: the engine waits for a real one";
             return true;
         }
-#if defined(REZ_HOST_PLAYS_GAMES)
         player_ = rez::sim::makeGamePlayer(o.game, error);
         if (!player_) return false;
-        drive_ = rez::sim::makeDrive(o.replay.empty() ? o.drive : o.replay, o.game, error);
+        drive_ = rez::sim::makeDrive(o.replay.empty() ? o.drive : o.replay, o.game, error, o.slot);
         if (!drive_) return false;
         if (!player_->start(error)) return false;
         for (const auto& info : rez::sim::simulatedGames())
@@ -126,27 +121,12 @@ public:
             });
         });
         return true;
-#elif !defined(_WIN32)
-        if (o.game != "assetto_corsa" && o.game != "beamng") {
-            error = "this build has no simulated games but BeamNG's drive";
-            return false;
-        }
-        what_ = "BeamNG (UDP on 127.0.0.1:4444, a scripted drive; this build has no other simulated game)";
-        thread_ = std::thread([this] { beamNgDrive(); });
-        return true;
-#else
-        (void)o;
-        error = "this build has no simulated games";
-        return false;
-#endif
     }
 
     void stop() {
         stop_ = true;
         if (thread_.joinable()) thread_.join();
-#if defined(REZ_HOST_PLAYS_GAMES)
         if (player_) player_->stop();
-#endif
     }
 
     const std::string& what() const { return what_; }
@@ -163,31 +143,6 @@ private:
         changes_.push_back(t);
     }
 
-#if !defined(REZ_HOST_PLAYS_GAMES) && !defined(_WIN32)
-    // Slow weaving, braking and accelerating with the body's roll and pitch,
-    // sent as BeamNG sends it, every 5 ms.
-    void beamNgDrive() {
-        rez::sim::GameSender game(rez::kBeamNg);
-        const double tau = 6.283185307179586;
-        while (!stop_.load()) {
-            const double t = now(start_);
-            rez::sim::Motion m;
-            m.longitudinalSpeed = 25.0 + 8.0 * std::sin(tau * t / 10.0);
-            m.lateralAccel = 4.0 * std::sin(tau * t / 6.0);
-            m.longitudinalAccel = 3.0 * std::sin(tau * t / 10.0 + 1.0);
-            m.verticalAccel = 0.5 * std::sin(tau * t * 1.3);
-            m.yawRate = 20.0 * std::sin(tau * t / 6.0);
-            m.roll = -1.5 * std::sin(tau * t / 6.0);
-            m.pitch = 1.0 * std::sin(tau * t / 10.0 + 1.0);
-            m.rollRate = -1.5 * tau / 6.0 * std::cos(tau * t / 6.0);
-            m.pitchRate = tau / 10.0 * std::cos(tau * t / 10.0 + 1.0);
-            m.speed = m.longitudinalSpeed;
-            game.send(m);
-            note();
-            rez::platform::sleepMs(5);
-        }
-    }
-#endif
 
     std::int64_t start_;
     std::atomic<bool> stop_{false};
@@ -195,10 +150,8 @@ private:
     std::string what_;
     mutable std::mutex mutex_;
     std::vector<double> changes_;
-#if defined(REZ_HOST_PLAYS_GAMES)
     std::unique_ptr<rez::sim::GamePlayer> player_;
     std::unique_ptr<rez::sim::Drive> drive_;
-#endif
 };
 
 std::string gameName(const Api& api) {
@@ -469,6 +422,9 @@ bool number(const char* text, double& out) {
 int main(int argc, char** argv) {
     Options o;
     o.self = argv[0];
+    // Games whose detection looks for their process are held in the process
+    // list by the simulator built beside this program.
+    rez::sim::setProcessHolder(rez::sim::simulatorHolderBeside(argv[0]));
     o.library = defaultLibrary(argv[0]);
     for (int i = 1; i < argc; ++i) {
         const std::string a = argv[i];
@@ -478,6 +434,7 @@ int main(int argc, char** argv) {
         else if (a == "--game" && hasValue) o.game = argv[++i];
         else if (a == "--drive" && hasValue) o.drive = argv[++i];
         else if (a == "--replay" && hasValue) o.replay = argv[++i];
+        else if (a == "--slot" && hasValue) o.slot = argv[++i];
         else if (a == "--transport" && hasValue) o.transport = argv[++i];
         else if (a == "--controller") o.transport = "emulated";
         else if (a == "--multicast") o.transport = "multicast";

@@ -295,7 +295,7 @@ TEST_F(MailboxExports, ReadAndNewFollowTheLiveTransport) {
     }
 }
 
-TEST_F(MailboxExports, ReadCutsAtAnEarlierMarkerAndDropsUnterminatedFrames) {
+TEST_F(MailboxExports, ReadGivesFramesWholeAndDropsUnterminatedOnes) {
     flags.serialLive = true;
     Bytes early = receivedFrame(0xF8, 38);
     early[10] = 0x0A;
@@ -305,8 +305,8 @@ TEST_F(MailboxExports, ReadCutsAtAnEarlierMarkerAndDropsUnterminatedFrames) {
     box.serialRxQueue.push(receivedFrame(0xF9, 8));
 
     std::array<unsigned char, 512> buffer{};
-    EXPECT_EQ(readMessagemmf(buffer.data()), 12);
-    EXPECT_TRUE(std::equal(early.begin(), early.begin() + 12, buffer.begin()));
+    EXPECT_EQ(readMessagemmf(buffer.data()), 38) << "an end marker among the data does not end the frame";
+    EXPECT_TRUE(std::equal(early.begin(), early.end(), buffer.begin()));
     EXPECT_EQ(readMessagemmf(buffer.data()), 0) << "no marker: nothing to give";
     EXPECT_EQ(readMessagemmf(buffer.data()), 8) << "the unterminated frame was removed";
     EXPECT_TRUE(box.serialRxQueue.empty());

@@ -87,7 +87,7 @@ TEST_F(SendTest, FrameGoesToTheLiveTransportAndIsKept) {
     EXPECT_EQ(load_le<float>(copy + 2), 0.5f);
 }
 
-TEST_F(SendTest, EndMarkerInsideTheFloatsCutsTheQueuedMessage) {
+TEST_F(SendTest, EndMarkerInsideTheFloatsStillQueuesTheWholeFrame) {
     linkFlags().linkRunning = true;
     linkFlags().serialLive = true;
     const std::uint32_t bits = 0x3F800D0Au;  // little-endian bytes 0A 0D 80 3F
@@ -98,7 +98,10 @@ TEST_F(SendTest, EndMarkerInsideTheFloatsCutsTheQueuedMessage) {
     engine.sendRigOutputs();
     auto queued = mailbox().serialTxQueue.takeFront();
     ASSERT_TRUE(queued.has_value());
-    EXPECT_EQ(queued->size(), 4u) << "the queue finds the end of a message by its content";
+    // Measured by its content the frame would end after 4 bytes, and the
+    // controller would get a broken frame.
+    ASSERT_EQ(queued->size(), 36u);
+    EXPECT_TRUE(std::equal(queued->begin(), queued->end() - 2, engine.motionFrame.begin()));
 }
 
 TEST_F(SendTest, MotionCancelSmoothsThePoseIntoTheBlock) {

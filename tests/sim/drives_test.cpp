@@ -4,6 +4,8 @@
 // slot it is named for.
 #include <gtest/gtest.h>
 
+#include <algorithm>
+
 #include <cmath>
 #include <numbers>
 #include <string>
@@ -64,6 +66,14 @@ TEST(Drives, RatesAreTheChangeOfWhatTheyBelongTo) {
             EXPECT_NEAR(s.slots[kVerticaGravi], kG * std::cos(theta) * std::cos(phi), 1e-9) << c.drive << " at " << t;
             EXPECT_NEAR(s.slots[kLateralAccelG], s.slots[kLateralAccel] + s.slots[kLateralGravi], 1e-9) << c.drive << " at " << t;
         }
+        // Never the same sample twice in a row, even on a steady stretch: the
+        // engine takes half a second of unchanged slots 0..22 for a pause.
+        for (double t = 0; t < c.lap; t += 0.05) {
+            sim::SimState next;
+            drive->at(t, s);
+            drive->at(t + 0.004, next);
+            EXPECT_FALSE(std::equal(s.slots, s.slots + 23, next.slots)) << c.drive << " at " << t;
+        }
     }
 }
 
@@ -90,6 +100,11 @@ TEST(Drives, StepRisesOnTheNamedSlotAtOneSecond) {
     drive->at(2.0, s);
     EXPECT_EQ(s.slots[kVerticaAccelG], 1.0);
     EXPECT_NEAR(s.slots[kVerticaAccel], 1.0 - kG, 1e-12);
+    // Two samples after the step still differ somewhere in slots 0..22, or
+    // the engine would take the game for paused and hold its outputs.
+    sim::SimState later;
+    drive->at(2.01, later);
+    EXPECT_FALSE(std::equal(s.slots, s.slots + 23, later.slots));
     EXPECT_FALSE(sim::makeDrive("step", "assetto_corsa", error, "lateral_sped"));
     EXPECT_FALSE(sim::makeDrive("step", "assetto_corsa", error, "slot_43"));
 }
