@@ -3,7 +3,7 @@
 // exports. Every stop must return and every loop a host lent a thread to
 // must give it back; a watchdog ends the run with the seed when one hangs.
 //
-// REZ_STORM_CYCLES sets the cycles per storm (a few dozen by default, 1000
+// REZ_STORM_CYCLES sets the cycles per storm (twenty by default, 1000
 // for the full storms), REZ_STORM_SEED replays a run.
 #include <gtest/gtest.h>
 
@@ -39,7 +39,7 @@ int envInt(const char* name, int fallback) {
     return text != nullptr && std::atoi(text) > 0 ? std::atoi(text) : fallback;
 }
 
-int cycles() { return envInt("REZ_STORM_CYCLES", 40); }
+int cycles() { return envInt("REZ_STORM_CYCLES", 20); }
 
 unsigned seed() {
     static const unsigned value = [] {
@@ -133,7 +133,7 @@ TEST(Storms, EngineThreadStartsAndStopsFromSeveralHostThreads) {
                                                          : std::make_unique<test::AbsentReader>());
 
     const unsigned base = seed();
-    const int perThread = cycles() * 25;  // engine cycles are cheap: 1000 per storm by default under REZ_STORM_CYCLES=40
+    const int perThread = cycles() * 25;  // engine cycles are cheap: 25 per storm cycle
     std::vector<std::thread> hosts;
     for (int h = 0; h < 4; ++h) {
         hosts.emplace_back([h, base, perThread, reader] {
