@@ -11,7 +11,10 @@
 #include <cstdlib>
 #include <cstring>
 #include <memory>
+#include <string>
 #include <vector>
+
+#include <unistd.h>
 
 #include "platform/clock.h"
 #include "platform/process.h"
@@ -61,13 +64,16 @@ bool makeBlock(platform::SharedMemory& block, const char* name) {
     return block.createOrOpen(name, kBlockSize) && block.map(platform::MapAccess::ReadWrite, kBlockSize);
 }
 
-// RaceRoom and rFactor 2 attach only while their game runs: a sleeping child
-// under each game's executable name stands in for it while the fuzzer runs.
+// RaceRoom and rFactor 2 attach only while their game runs: a shell under
+// each game's executable name stands in for it while the fuzzer runs, and
+// ends within a second of the fuzzer, however the fuzzer ends (a crash or a
+// kill skips every exit handler), so no stand-in outlives it.
 void startGameProcesses() {
     static platform::ChildProcess games[2];
     const char* names[2] = {"RRRE64.exe", "rFactor2.exe"};
+    const std::string watch = "while kill -0 " + std::to_string(getpid()) + " 2>/dev/null; do sleep 1; done";
     for (int i = 0; i < 2; ++i) {
-        if (!games[i].start("/bin/sleep", names[i], {"100000"})) __builtin_trap();
+        if (!games[i].start("/bin/sh", names[i], {"-c", watch})) __builtin_trap();
         for (int tries = 0; tries < 500 && !platform::isProcessRunning(names[i]); ++tries) platform::sleepMs(10);
     }
     std::atexit([] {
