@@ -53,7 +53,7 @@ TEST(ProfileFile, EverySettingReachesItsExport) {
     const std::string text =
         "# a comment line\n"
         "filter air 0 GAIN(EMALP(VALUE; 25);1.5)   # blanks inside the string stay\n"
-        "filter ground 22 VALUE\n"
+        "filter\fground 22\vVALUE\n"  // any blank between the words (a crash once)
         "\n"
         "enable air 5 off\n"
         "enable ground 3 on\n"

@@ -126,12 +126,15 @@ private:
         Profile::Filter f;
         if (!profileAndChannel(w, kChannels, "channel", f.profile, f.channel)) return;
         // The filter string is the rest of the line, blanks inside it kept.
+        // Words are cut at every blank the word splitter knows (a form feed
+        // or vertical tab too), so the same set is skipped here.
+        constexpr const char* kBlanks = " \t\n\v\f\r";
         std::size_t at = 0;
-        for (int skip = 0; skip < 3; ++skip) {
-            at = text.find_first_not_of(" \t", at);
-            at = text.find_first_of(" \t", at);
+        for (int skip = 0; skip < 3 && at != std::string::npos; ++skip) {
+            at = text.find_first_not_of(kBlanks, at);
+            if (at != std::string::npos) at = text.find_first_of(kBlanks, at);
         }
-        f.text = trim(text.substr(at));
+        f.text = at == std::string::npos ? w[3] : trim(text.substr(at));
         f.line = line_;
         if (!once("filter " + w[1] + " " + std::to_string(f.channel))) return;
         out_.filters.push_back(f);
