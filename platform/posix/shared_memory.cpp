@@ -136,8 +136,11 @@ void SharedMemory::unmap() {
 void SharedMemory::close() {
     unmap();
     if (isOpen()) {
+        // A block this process made goes with it, as on Windows, but only while
+        // the name still leads to it: a game that made its own block under that
+        // name meanwhile must keep it.
+        if (created_ && stillUnderItsName()) shm_unlink(objectName(name_).c_str());
         ::close(handle_);
-        if (created_) shm_unlink(objectName(name_).c_str());
     }
     handle_ = invalidHandle;
     created_ = false;

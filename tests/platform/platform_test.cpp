@@ -106,6 +106,21 @@ TEST(SharedMemory, GameBlockIsOpenedReadOnlyOrMadeWhenMissing) {
     }
     SharedMemory absent;
     EXPECT_FALSE(absent.openExisting(name, MapAccess::Read)) << "the block made in the game's place is gone";
+#if !defined(_WIN32)
+    {
+        // The game starts while our stand-in block is open and makes its own
+        // under the name: letting ours go must leave the game's in place.
+        SharedMemory placeholder;
+        ASSERT_TRUE(placeholder.openReadOnlyOrCreate(name, 712));
+        SharedMemory::removeName(name);
+        SharedMemory starting;
+        ASSERT_TRUE(starting.createOrOpen(name, 712));
+        placeholder.close();
+        SharedMemory found;
+        EXPECT_TRUE(found.openExisting(name, MapAccess::Read)) << "the game's own block lost its name";
+        SharedMemory::removeName(name);
+    }
+#endif
 
     SharedMemory game;
     ASSERT_TRUE(game.createOrOpen(name, 100));
