@@ -31,17 +31,7 @@ report="$build/campaign.md"
     echo "| fuzzer | executions | seconds | exec/s | edges (cov) | features (ft) | corpus before → after |"
     echo "|---|---:|---:|---:|---:|---:|---|"
 } > "$report"
-# The shared-memory fuzzer makes blocks under the games' names and stand-in
-# processes under their executable names: as root, each fuzzer runs with a
-# /dev/shm and a process list of its own, so nothing of it meets a test run.
-isolated() {
-  if [ "$(id -u)" = 0 ] && unshare --mount --pid --fork --mount-proc --propagation private true 2>/dev/null; then
-    unshare --mount --pid --fork --mount-proc --propagation private \
-      sh -c 'mount -t tmpfs tmpfs /dev/shm && exec "$@"' sh "$@"
-  else
-    "$@"
-  fi
-}
+. "$root/scripts/fuzz-isolated.sh"
 status=0
 for name in "${fuzzers[@]}"; do
     fuzzer="$build/$name"

@@ -8,17 +8,7 @@ root="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
 dir=${1:-build/fuzz}
 seconds=${2:-20}
 shopt -s nullglob
-# The shared-memory fuzzer makes blocks under the games' names and stand-in
-# processes under their executable names: as root, each fuzzer runs with a
-# /dev/shm and a process list of its own, so nothing of it meets a test run.
-isolated() {
-  if [ "$(id -u)" = 0 ] && unshare --mount --pid --fork --mount-proc --propagation private true 2>/dev/null; then
-    unshare --mount --pid --fork --mount-proc --propagation private \
-      sh -c 'mount -t tmpfs tmpfs /dev/shm && exec "$@"' sh "$@"
-  else
-    "$@"
-  fi
-}
+. "$root/scripts/fuzz-isolated.sh"
 status=0
 for fuzzer in "$dir"/fuzz_*; do
   [ -x "$fuzzer" ] && [ ! -d "$fuzzer" ] || continue
