@@ -9,7 +9,8 @@
 //
 // Reports resident memory (sampled every second) and its least-squares slope
 // after warm-up, cue frames lost or corrupted at the controller, ticks longer
-// than 5 ms and the tick period's p50/p99/max. Exits 1 when a target is
+// than 5 ms and the tick period's p50/p99/max, and the same for a bare 2 ms
+// loop beside the engine (the machine's own floor). Exits 1 when a target is
 // missed (frames lost or corrupted, a long tick, memory growing), 2 when the
 // run could not be set up, 0 otherwise (also when the multicast run is skipped).
 //
@@ -43,6 +44,8 @@ int main() {
 #include "include/rezadedudid.h"
 #include "platform/clock.h"
 #include "platform/environment.h"
+#include "platform/precise_wait.h"
+#include "platform/priority.h"
 #include "sim/emulated_controller.h"
 #include "sim/game_writers.h"
 #include "sim/multicast_member.h"
@@ -181,9 +184,47 @@ struct RunFigures {
     double rssStartKiB = 0, rssEndKiB = 0, rssMaxKiB = 0;
     double slopeKiBPerMin = 0;
     std::uint64_t slopeSamples = 0;
+    std::uint64_t probePeriods = 0, probeLong = 0;
+    double probeP99Us = 0, probeMaxUs = 0;
     int warmupS = 0;
     bool ok = false;
     char why[160] = {};
+};
+
+// A bare 2 ms loop beside the engine, with the engine's priority and its
+// wait, that does nothing else: its long periods are the machine's own
+// stalls (a virtual machine's CPU taken away, the scheduler), the floor under
+// what any 2 ms loop can do there. The stalls hit one CPU at a time, so the
+// two loops rarely stall together: compare the counts, not the moments.
+struct StallProbe {
+    std::atomic<bool> running{true};
+    std::atomic<bool> measuring{false};
+    PeriodHistogram periods;  // read only after the probe stopped
+    std::thread thread;
+
+    void start() {
+        thread = std::thread([this] {
+            rez::platform::raiseThreadPriority();
+            rez::platform::PreciseTimer timer;
+            const std::int64_t step = rez::platform::counterFrequency() / 500;
+            const double perUs = static_cast<double>(rez::platform::counterFrequency()) / 1e6;
+            std::int64_t last = rez::platform::counterNow();
+            std::int64_t deadline = last + step;
+            while (running.load()) {
+                if (timer.available()) timer.sleepUntil(deadline);
+                else rez::platform::sleepMs(2);
+                const std::int64_t now = rez::platform::counterNow();
+                if (measuring.load()) periods.add(static_cast<double>(now - last) / perUs);
+                last = now;
+                deadline += step;
+                if (deadline < now) deadline = now + step;  // after a stall, no burst of catch-up passes
+            }
+        });
+    }
+    void stop() {
+        running = false;
+        if (thread.joinable()) thread.join();
+    }
 };
 
 // A host thread that reads everything the library offers, as fast as it can.
@@ -264,6 +305,8 @@ RunFigures runEngine(int seconds, StartCounting startCounting) {
     std::atomic<bool> polling{true};
     std::atomic<std::uint64_t> polls{0};
     std::thread host([&] { pollEverything(polling, polls); });
+    StallProbe probe;
+    probe.start();
 
     bool faded = rez::sim::EmulatedController::waitUntil(
         [] { return getGameID() == rez::kAssettoCorsa && getTransitionStatus() >= 100.0; }, 60000);
@@ -271,6 +314,7 @@ RunFigures runEngine(int seconds, StartCounting startCounting) {
         rez::platform::sleepMs(200);
         startCounting();
         reader->measuring = true;
+        probe.measuring = true;
         // One sample a second; the warm-up (the first minute, or a quarter of a
         // short run) is left out of the slope.
         std::vector<double> kib;
@@ -283,6 +327,7 @@ RunFigures runEngine(int seconds, StartCounting startCounting) {
             kib.push_back(residentKiB());
         }
         reader->measuring = false;
+        probe.measuring = false;
         const Slope slope = slopeAfter(kib, static_cast<std::size_t>(fig.warmupS));
         fig.slopeKiBPerMin = slope.kibPerMin;
         fig.slopeSamples = slope.samples;
@@ -295,6 +340,7 @@ RunFigures runEngine(int seconds, StartCounting startCounting) {
     }
     polling = false;
     host.join();
+    probe.stop();
     fig.polls = polls.load();
     stopGamesource_Thread();
     publishing = false;
@@ -304,6 +350,10 @@ RunFigures runEngine(int seconds, StartCounting startCounting) {
     fig.p50Us = reader->periods.percentileUs(0.5);
     fig.p99Us = reader->periods.percentileUs(0.99);
     fig.maxUs = reader->periods.maxUs();
+    fig.probePeriods = probe.periods.count();
+    fig.probeLong = probe.periods.longTicks();
+    fig.probeP99Us = probe.periods.percentileUs(0.99);
+    fig.probeMaxUs = probe.periods.maxUs();
     return fig;
 }
 
@@ -369,6 +419,9 @@ int judge(const char* transport, int seconds, const RunFigures& fig, const Frame
     std::printf("tick period      p50 %.3f ms  p99 %.3f ms  max %.3f ms\n", fig.p50Us / 1000, fig.p99Us / 1000,
                 fig.maxUs / 1000);
     std::printf("ticks > 5 ms     %llu (target 0)\n", static_cast<unsigned long long>(fig.longTicks));
+    std::printf("bare 2 ms loop   %llu periods, p99 %.3f ms, max %.3f ms, %llu > 5 ms (the machine's own stalls)\n",
+                static_cast<unsigned long long>(fig.probePeriods), fig.probeP99Us / 1000, fig.probeMaxUs / 1000,
+                static_cast<unsigned long long>(fig.probeLong));
     std::printf("frames, CRC ok   %llu\n", static_cast<unsigned long long>(tally.frames));
     std::printf("frames lost      %llu (target 0)\n", static_cast<unsigned long long>(tally.lost));
     std::printf("frames corrupted %llu (target 0)\n", static_cast<unsigned long long>(tally.corrupted));

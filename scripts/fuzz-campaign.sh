@@ -9,6 +9,9 @@
 # features ("ft") at the end, corpus files before and after.
 #
 #   scripts/fuzz-campaign.sh [runs, default 10000000] [max seconds per fuzzer, default 3600] [fuzzer...]
+#
+# FUZZ_REPORT names another table file, so two campaigns can run side by side
+# on different fuzzers (one per core).
 set -euo pipefail
 root="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
 build="$root/build/fuzz"
@@ -26,7 +29,7 @@ if [[ ${#fuzzers[@]} -eq 0 ]]; then
     exit 2
 fi
 mkdir -p "$root/fuzz/findings"
-report="$build/campaign.md"
+report="${FUZZ_REPORT:-$build/campaign.md}"
 {
     echo "| fuzzer | executions | seconds | exec/s | edges (cov) | features (ft) | corpus before → after |"
     echo "|---|---:|---:|---:|---:|---:|---|"
