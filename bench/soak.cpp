@@ -39,6 +39,7 @@ int main() {
 #include <unistd.h>
 #include <vector>
 
+#include "controller/mailbox.h"
 #include "core/bytes.h"
 #include "engine/gamesource_engine.h"
 #include "include/rezadedudid.h"
@@ -128,6 +129,8 @@ struct FrameTally {
     std::uint64_t lost = 0;       // tags skipped between two consecutive frames
     std::uint64_t repeated = 0;   // a tag seen twice in a row
     std::uint64_t corrupted = 0;  // frames with a bad trailer, and bytes that began no frame
+    std::uint64_t gaps = 0;       // runs of lost frames
+    std::uint64_t longestGap = 0; // frames in the longest run (below kTagCycle)
 };
 
 int tagOf(const std::uint8_t* frame) {
@@ -138,7 +141,11 @@ void countTag(FrameTally& tally, int& previous, int tag) {
     if (previous >= 0) {
         const int step = (tag - previous + static_cast<int>(kTagCycle)) % static_cast<int>(kTagCycle);
         if (step == 0) ++tally.repeated;
-        else tally.lost += static_cast<std::uint64_t>(step - 1);
+        else if (step > 1) {
+            tally.lost += static_cast<std::uint64_t>(step - 1);
+            ++tally.gaps;
+            tally.longestGap = std::max<std::uint64_t>(tally.longestGap, static_cast<std::uint64_t>(step - 1));
+        }
     }
     previous = tag;
     ++tally.frames;
@@ -186,6 +193,8 @@ struct RunFigures {
     std::uint64_t slopeSamples = 0;
     std::uint64_t probePeriods = 0, probeLong = 0;
     double probeP99Us = 0, probeMaxUs = 0;
+    std::size_t queueMax = 0;
+    std::uint64_t queueFullSamples = 0;
     int warmupS = 0;
     bool ok = false;
     char why[160] = {};
@@ -200,6 +209,10 @@ struct StallProbe {
     std::atomic<bool> running{true};
     std::atomic<bool> measuring{false};
     PeriodHistogram periods;  // read only after the probe stopped
+    // How full the serial transmit queue gets: frames are dropped only when
+    // it is full, which happens when the line stops taking bytes.
+    std::size_t queueMax = 0;
+    std::uint64_t queueFullSamples = 0;
     std::thread thread;
 
     void start() {
@@ -214,7 +227,13 @@ struct StallProbe {
                 if (timer.available()) timer.sleepUntil(deadline);
                 else rez::platform::sleepMs(2);
                 const std::int64_t now = rez::platform::counterNow();
-                if (measuring.load()) periods.add(static_cast<double>(now - last) / perUs);
+                if (measuring.load()) {
+                    periods.add(static_cast<double>(now - last) / perUs);
+                    const rez::MessageQueue& queue = rez::mailbox().serialTxQueue;
+                    const std::size_t queued = queue.size();
+                    queueMax = std::max(queueMax, queued);
+                    if (queued >= queue.capacity()) ++queueFullSamples;
+                }
                 last = now;
                 deadline += step;
                 if (deadline < now) deadline = now + step;  // after a stall, no burst of catch-up passes
@@ -354,6 +373,8 @@ RunFigures runEngine(int seconds, StartCounting startCounting) {
     fig.probeLong = probe.periods.longTicks();
     fig.probeP99Us = probe.periods.percentileUs(0.99);
     fig.probeMaxUs = probe.periods.maxUs();
+    fig.queueMax = probe.queueMax;
+    fig.queueFullSamples = probe.queueFullSamples;
     return fig;
 }
 
@@ -423,7 +444,11 @@ int judge(const char* transport, int seconds, const RunFigures& fig, const Frame
                 static_cast<unsigned long long>(fig.probePeriods), fig.probeP99Us / 1000, fig.probeMaxUs / 1000,
                 static_cast<unsigned long long>(fig.probeLong));
     std::printf("frames, CRC ok   %llu\n", static_cast<unsigned long long>(tally.frames));
-    std::printf("frames lost      %llu (target 0)\n", static_cast<unsigned long long>(tally.lost));
+    std::printf("frames lost      %llu (target 0) in %llu runs, the longest %llu\n",
+                static_cast<unsigned long long>(tally.lost), static_cast<unsigned long long>(tally.gaps),
+                static_cast<unsigned long long>(tally.longestGap));
+    std::printf("serial tx queue  at most %zu messages, full in %llu of the bare loop's samples\n", fig.queueMax,
+                static_cast<unsigned long long>(fig.queueFullSamples));
     std::printf("frames corrupted %llu (target 0)\n", static_cast<unsigned long long>(tally.corrupted));
     std::printf("frames repeated  %llu\n", static_cast<unsigned long long>(tally.repeated));
     std::printf("host poll rounds %llu (%.0f /s)\n", static_cast<unsigned long long>(fig.polls),
