@@ -482,8 +482,12 @@ int judge(const char* transport, int seconds, const RunFigures& fig, const Frame
 // --- serial --------------------------------------------------------------------
 
 // The controller's process: opens the line, tells the soak where it is,
-// counts from 'S' and reports at 'E'.
+// counts from 'S' and reports at 'E'. It stands in for a device, which never
+// stops reading its line: with REZ_REALTIME=1 its threads (which inherit this
+// one's policy) are real-time like the link's, so that a loaded machine
+// starving the stand-in is not taken for the library's doing.
 [[noreturn]] void controllerProcess(int toSoak, int fromSoak) {
+    rez::platform::raiseThreadPriority();
     rez::sim::EmulatedController controller;
     std::string why;
     const bool open = controller.open(why);
