@@ -44,10 +44,16 @@ for name in "${fuzzers[@]}"; do
     fresh=$(mktemp -d)
     log=$(mktemp)
     start=$(date +%s)
-    if ! isolated "$fuzzer" -runs="$runs" -max_total_time="$max_time" -print_final_stats=1 \
-            -artifact_prefix="$root/fuzz/findings/$name-" "$fresh" "$kept" >"$log" 2>&1; then
+    rc=0
+    isolated "$fuzzer" -runs="$runs" -max_total_time="$max_time" -print_final_stats=1 \
+        -artifact_prefix="$root/fuzz/findings/$name-" "$fresh" "$kept" >"$log" 2>&1 || rc=$?
+    if [[ $rc -eq 72 ]]; then
+        # libFuzzer's exit code for an interrupt (Ctrl-C, or SIGINT to stop
+        # a campaign early): keep what it found and report its count.
+        echo "fuzz-campaign: $name interrupted" >&2
+    elif [[ $rc -ne 0 ]]; then
         echo "fuzz-campaign: $name found a crash:" >&2
-        grep -E "ERROR|SUMMARY|Test unit written" "$log" | head -5 >&2
+        grep -E "ERROR|SUMMARY|Test unit written" "$log" | head -5 >&2 || true
         status=1
     fi
     seconds=$(( $(date +%s) - start ))
