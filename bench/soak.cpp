@@ -14,6 +14,9 @@
 // missed (frames lost or corrupted, a long tick, memory growing), 2 when the
 // run could not be set up, 0 otherwise (also when the multicast run is skipped).
 //
+// REZ_SOAK_TRACE_STOP=/sys/kernel/tracing/tracing_on stops a kernel trace the
+// moment the serial transmit queue first fills (see StallProbe).
+//
 // The controller keeps every frame it receives, so it lives in a process of
 // its own: the library's process holds only the library, the game and the
 // host, and its resident memory is the library's story alone.
@@ -215,6 +218,18 @@ struct StallProbe {
     std::uint64_t queueFullSamples = 0;
     std::thread thread;
 
+    // REZ_SOAK_TRACE_STOP names a kernel trace switch (tracefs' tracing_on):
+    // a "0" is written to it when the queue first fills, so a ring buffer of
+    // scheduler events ends with what kept the line from taking bytes.
+    static void stopKernelTrace() {
+        const char* path = std::getenv("REZ_SOAK_TRACE_STOP");
+        if (path == nullptr) return;
+        if (FILE* f = std::fopen(path, "w")) {
+            std::fputs("0", f);
+            std::fclose(f);
+        }
+    }
+
     void start() {
         thread = std::thread([this] {
             rez::platform::raiseThreadPriority();
@@ -231,7 +246,9 @@ struct StallProbe {
                     const rez::MessageQueue& queue = rez::mailbox().serialTxQueue;
                     const std::size_t queued = queue.size();
                     queueMax = std::max(queueMax, queued);
-                    if (queued >= queue.capacity()) ++queueFullSamples;
+                    if (queued >= queue.capacity()) {
+                        if (queueFullSamples++ == 0) stopKernelTrace();
+                    }
                 }
                 last = now;
                 deadline += step;
