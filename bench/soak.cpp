@@ -213,7 +213,9 @@ struct StallProbe {
     std::atomic<bool> measuring{false};
     PeriodHistogram periods;  // read only after the probe stopped
     // How full the serial transmit queue gets: frames are dropped only when
-    // it is full, which happens when the line stops taking bytes.
+    // it is full, which happens when the line stops taking bytes. Over
+    // multicast nothing takes from that queue, so it is not watched there.
+    bool watchSerialQueue = false;
     std::size_t queueMax = 0;
     std::uint64_t queueFullSamples = 0;
     std::thread thread;
@@ -243,11 +245,11 @@ struct StallProbe {
                 const std::int64_t now = rez::platform::counterNow();
                 if (measuring.load()) {
                     periods.add(static_cast<double>(now - last) / perUs);
-                    const rez::MessageQueue& queue = rez::mailbox().serialTxQueue;
-                    const std::size_t queued = queue.size();
-                    queueMax = std::max(queueMax, queued);
-                    if (queued >= queue.capacity()) {
-                        if (queueFullSamples++ == 0) stopKernelTrace();
+                    if (watchSerialQueue) {
+                        const rez::MessageQueue& queue = rez::mailbox().serialTxQueue;
+                        const std::size_t queued = queue.size();
+                        queueMax = std::max(queueMax, queued);
+                        if (queued >= queue.capacity() && queueFullSamples++ == 0) stopKernelTrace();
                     }
                 }
                 last = now;
@@ -298,7 +300,7 @@ void pollEverything(std::atomic<bool>& polling, std::atomic<std::uint64_t>& poll
 // Engine, game and poller for `seconds`, once the transport is up. `startCounting`
 // is called when the frames begin to carry their ticks' tags unchanged.
 template <class StartCounting>
-RunFigures runEngine(int seconds, StartCounting startCounting) {
+RunFigures runEngine(int seconds, bool serial, StartCounting startCounting) {
     RunFigures fig;
     rez::sim::AssettoCorsaWriter writer;
     if (!writer.ok()) {
@@ -341,6 +343,7 @@ RunFigures runEngine(int seconds, StartCounting startCounting) {
     std::atomic<std::uint64_t> polls{0};
     std::thread host([&] { pollEverything(polling, polls); });
     StallProbe probe;
+    probe.watchSerialQueue = serial;
     probe.start();
 
     bool faded = rez::sim::EmulatedController::waitUntil(
@@ -463,8 +466,9 @@ int judge(const char* transport, int seconds, const RunFigures& fig, const Frame
     std::printf("frames lost      %llu (target 0) in %llu runs, the longest %llu\n",
                 static_cast<unsigned long long>(tally.lost), static_cast<unsigned long long>(tally.gaps),
                 static_cast<unsigned long long>(tally.longestGap));
-    std::printf("serial tx queue  at most %zu messages, full in %llu of the bare loop's samples\n", fig.queueMax,
-                static_cast<unsigned long long>(fig.queueFullSamples));
+    if (std::strcmp(transport, "serial") == 0)
+        std::printf("serial tx queue  at most %zu messages, full in %llu of the bare loop's samples\n", fig.queueMax,
+                    static_cast<unsigned long long>(fig.queueFullSamples));
     std::printf("frames corrupted %llu (target 0)\n", static_cast<unsigned long long>(tally.corrupted));
     std::printf("frames repeated  %llu\n", static_cast<unsigned long long>(tally.repeated));
     std::printf("host poll rounds %llu (%.0f /s)\n", static_cast<unsigned long long>(fig.polls),
@@ -577,7 +581,7 @@ int soakSerial(int seconds) {
     for (int attempt = 0; attempt < 5 && !connected; ++attempt) connected = resumeInterface() == 1;
     RunFigures fig;
     if (connected) {
-        fig = runEngine(seconds, [&] { writeAll(down[1], "S", 1); });
+        fig = runEngine(seconds, true, [&] { writeAll(down[1], "S", 1); });
     } else {
         std::snprintf(fig.why, sizeof fig.why, "the link did not connect to %s", port.c_str());
     }
@@ -612,7 +616,7 @@ int soakMulticast(int seconds) {
             const bool sending = rez::sim::EmulatedController::waitUntil([] { return isConnected() == 1; }, 10000);
             RunFigures fig;
             if (sending) {
-                fig = runEngine(seconds, [&] { writeAll(up[1], "S", 1); });
+                fig = runEngine(seconds, false, [&] { writeAll(up[1], "S", 1); });
             } else {
                 std::snprintf(fig.why, sizeof fig.why, "the multicast sender did not start");
             }
