@@ -196,6 +196,7 @@ struct RunFigures {
     std::uint64_t slopeSamples = 0;
     std::uint64_t probePeriods = 0, probeLong = 0;
     double probeP99Us = 0, probeMaxUs = 0;
+    bool serialQueueWatched = false;
     std::size_t queueMax = 0;
     std::uint64_t queueFullSamples = 0;
     int warmupS = 0;
@@ -392,6 +393,7 @@ RunFigures runEngine(int seconds, bool serial, StartCounting startCounting) {
     fig.probeLong = probe.periods.longTicks();
     fig.probeP99Us = probe.periods.percentileUs(0.99);
     fig.probeMaxUs = probe.periods.maxUs();
+    fig.serialQueueWatched = probe.watchSerialQueue;
     fig.queueMax = probe.queueMax;
     fig.queueFullSamples = probe.queueFullSamples;
     return fig;
@@ -466,7 +468,7 @@ int judge(const char* transport, int seconds, const RunFigures& fig, const Frame
     std::printf("frames lost      %llu (target 0) in %llu runs, the longest %llu\n",
                 static_cast<unsigned long long>(tally.lost), static_cast<unsigned long long>(tally.gaps),
                 static_cast<unsigned long long>(tally.longestGap));
-    if (std::strcmp(transport, "serial") == 0)
+    if (fig.serialQueueWatched)
         std::printf("serial tx queue  at most %zu messages, full in %llu of the bare loop's samples\n", fig.queueMax,
                     static_cast<unsigned long long>(fig.queueFullSamples));
     std::printf("frames corrupted %llu (target 0)\n", static_cast<unsigned long long>(tally.corrupted));
