@@ -8,6 +8,7 @@
 #include "core/console.h"
 #include "platform/clock.h"
 #include "platform/com_devices.h"
+#include "platform/module.h"
 
 namespace rez {
 
@@ -80,7 +81,13 @@ bool CSerialException::FormatErrorText(char* buffer, unsigned maxChars, std::uin
 
 void throwSerialException() { throw CSerialException(platform::serialLastError()); }
 
-CSerialPort2::~CSerialPort2() { Close(); }
+CSerialPort2::~CSerialPort2() {
+    // At process exit the system has already ended a host thread lent to the
+    // link, perhaps inside Read or Write with lock_ held: take no lock, and
+    // leave the handle to the system.
+    if (platform::processEnding()) return;
+    Close();
+}
 
 bool CSerialPort2::isOpen() const {
     std::lock_guard<std::mutex> lock(lock_);

@@ -8,6 +8,8 @@
 #include "core/console.h"
 #include "platform/clock.h"
 #include "platform/priority.h"
+#include "simconnect/client_connection.h"
+#include "sources/tcp/nolimits_ride.h"
 
 namespace rez {
 
@@ -29,9 +31,10 @@ namespace {
 
 // Owns the library's engine and tears it down in an order of its own.
 //
-// - The mailbox and the link flags, which the tick uses, are built before the
-//   engine, so that (function-local statics being destroyed in reverse order
-//   of construction) they outlive it.
+// - The mailbox, the link flags, the flight simulators' client list and the
+//   roller coaster's ride state, which the tick and the readers' teardown
+//   use, are built before the engine, so that (function-local statics being
+//   destroyed in reverse order of construction) they outlive it.
 // - Linux exit() runs this destructor while the game-source thread still
 //   runs: it is stopped (detection looks at `running` between its tests, a
 //   tick lasts 2 ms) and joined before anything it uses goes away. Its
@@ -50,6 +53,8 @@ public:
     EngineOwner() {
         linkFlags();
         mailbox();
+        buildClientState();
+        noLimitsRide();
         engine_ = new GamesourceEngine();
     }
     ~EngineOwner() {

@@ -35,7 +35,8 @@ enum class IpFamily { V4, V6 };
 
 // Resolves host and port (text, as a configuration file gives them) for a
 // TCP stream of that family and connects to the first result, waiting at
-// most timeoutMs. nullptr on failure, with the system's error in *error.
+// most timeoutMs. nullptr on failure, with the system's error in *error
+// (socketErrorNotStarted outside a network start-up, on both systems).
 std::unique_ptr<SimConnectStream> connectSimConnectTcp(IpFamily family, const std::string& host,
                                                        const std::string& port, bool noDelay, int timeoutMs,
                                                        int* error);

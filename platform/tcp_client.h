@@ -9,13 +9,15 @@
 // - Sending to a peer that has closed is an error, never a signal that ends
 //   the process.
 // - Sockets are never inherited by child processes.
+// - No socket opens outside a network start-up, on either system.
 // TcpListener is the far end, for tests and host tools that play a server.
 #include <cstdint>
 #include <string>
 
 namespace rez::platform {
 
-// Text of a socket error number, as the C runtime's error report gives it.
+// Text of a socket error number, as the system gives it (strerror on Linux,
+// FormatMessage on Windows), without a line break.
 std::string socketErrorText(int code);
 
 class TcpClient {
@@ -27,7 +29,8 @@ public:
     TcpClient(TcpClient&& other) noexcept;
     TcpClient& operator=(TcpClient&& other) noexcept;
 
-    // A new socket, not inheritable; fails before network start-up on Windows.
+    // A new socket, not inheritable; fails outside a network start-up on both
+    // systems (socketErrorNotStarted).
     bool open();
     bool setNonBlocking();
     // Connects a non-blocking socket to host:port (IPv4 dotted text), waiting

@@ -201,6 +201,11 @@ SimConnectConnector& systemConnector() {
     return connector;
 }
 
+void buildClientState() {
+    clientList();
+    systemConnector();
+}
+
 std::unique_ptr<platform::SimConnectStream> connectInOrder(const SimConnectConfig& config,
                                                            SimConnectConnector& connector,
                                                            CClient::Transport* transport) {

@@ -113,6 +113,11 @@ public:
 
 SimConnectConnector& systemConnector();
 
+// Builds the process's list of live clients and the system connector now.
+// The library's owner calls it before it builds the engine, so that both
+// outlive the engine's teardown, which closes a client still held.
+void buildClientState();
+
 // Tries the endpoints in order: the pipe, then IPv6 on ::1, then IPv4 on
 // 127.0.0.1, then the default pipe once more, starting where the
 // configuration's protocol says and falling back only from local addresses.

@@ -10,6 +10,8 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include "platform/posix/net_started.h"
+
 namespace rez::platform {
 
 namespace {
@@ -75,6 +77,10 @@ std::unique_ptr<SimConnectStream> connectSimConnectTcp(IpFamily family, const st
                                                        int* error) {
     int dummy = 0;
     if (error == nullptr) error = &dummy;
+    if (!networkStarted()) {
+        *error = errno;
+        return nullptr;
+    }
     addrinfo hints{};
     hints.ai_family = family == IpFamily::V6 ? AF_INET6 : AF_INET;
     hints.ai_socktype = SOCK_STREAM;
@@ -122,6 +128,7 @@ SimConnectListener::~SimConnectListener() { close(); }
 
 bool SimConnectListener::listen(IpFamily family, std::uint16_t port) {
     close();
+    if (!networkStarted()) return false;
     const int af = family == IpFamily::V6 ? AF_INET6 : AF_INET;
     socket_ = ::socket(af, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0);
     if (socket_ < 0) return false;

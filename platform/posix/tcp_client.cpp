@@ -12,6 +12,7 @@
 #include <utility>
 
 #include "platform/clock.h"
+#include "platform/posix/net_started.h"
 
 namespace rez::platform {
 
@@ -60,6 +61,7 @@ bool TcpClient::isOpen() const { return socket_ >= 0; }
 
 bool TcpClient::open() {
     close();
+    if (!networkStarted()) return false;
     socket_ = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, IPPROTO_TCP);
     return socket_ >= 0;
 }
@@ -127,6 +129,7 @@ bool TcpListener::isOpen() const { return socket_ >= 0; }
 
 bool TcpListener::listen(std::uint16_t port) {
     close();
+    if (!networkStarted()) return false;
     socket_ = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, IPPROTO_TCP);
     if (socket_ < 0) return false;
     const int yes = 1;

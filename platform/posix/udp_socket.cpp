@@ -11,6 +11,8 @@
 #include <atomic>
 #include <cerrno>
 
+#include "platform/posix/net_started.h"
+
 namespace rez::platform {
 
 // Winsock's number: Linux has no error for a network that was never started.
@@ -48,6 +50,12 @@ void netCleanup() {
     }
 }
 
+bool networkStarted() {
+    if (startups().load() > 0) return true;
+    errno = socketErrorNotStarted;
+    return false;
+}
+
 int lastSocketError() { return errno; }
 
 bool inetAddr(const std::string& text, std::uint32_t& address) {
@@ -63,10 +71,7 @@ bool UdpSocket::isOpen() const { return socket_ >= 0; }
 
 bool UdpSocket::open() {
     close();
-    if (startups().load() <= 0) {
-        errno = socketErrorNotStarted;
-        return false;
-    }
+    if (!networkStarted()) return false;
     socket_ = ::socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, IPPROTO_UDP);
     return socket_ >= 0;
 }

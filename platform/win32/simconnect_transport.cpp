@@ -551,6 +551,7 @@ std::unique_ptr<SimConnectStream> SimConnectListener::accept(int timeoutMs) {
     if (WSAPoll(&p, 1, timeoutMs) <= 0) return nullptr;
     SOCKET c = ::accept(s, nullptr, nullptr);
     if (c == INVALID_SOCKET) return nullptr;
+    SetHandleInformation(reinterpret_cast<HANDLE>(c), HANDLE_FLAG_INHERIT, 0);
     int error = 0;
     return CompletionStream::start(reinterpret_cast<HANDLE>(c), true, &error);
 }

@@ -5,8 +5,10 @@
 #include <gtest/gtest.h>
 
 #include "platform/shared_memory.h"
-#include "tests/lifecycle/host_run.h"
+#include "sim/fake_simconnect_server.h"
 #include "sim/game_writers.h"
+#include "tests/lifecycle/host_run.h"
+#include "tests/simconnect/simconnect_test_util.h"
 
 using namespace rez::sim;  // the stand-ins for games, controllers and networks
 
@@ -47,6 +49,19 @@ TEST(UnloadAndExit, WhileTickingTheHostEndsCleanly) {
     sample.accG[0] = 0.25f;
     game.publish(sample);
     runCases({{"tick", "unload", 4, 1}, {"tick", "exit", 4, 1}, {"tick", "reload", 1, 3}});
+}
+
+// The flight simulator's connection is held when the host leaves: the
+// library's teardown closes it and takes it off the process's client list,
+// which must still exist then (it was once destroyed before the engine).
+TEST(UnloadAndExit, WhileAFlightSimulatorIsConnectedTheHostEndsCleanly) {
+    test::ConfigFolders folders;  // the child inherits the folders' variables
+    sim::FakeSimConnectServer server;
+    ASSERT_TRUE(server.listening());
+    folders.write("user", server.configText());
+    test::ChildGame flightSim("FlightSimulator.exe");
+    ASSERT_TRUE(flightSim.started());
+    runCases({{"tick", "unload", 3, 1}, {"tick", "exit", 3, 1}});
 }
 
 }  // namespace

@@ -2,10 +2,13 @@
 // caller can tell, so what the Linux build tests holds for Windows too.
 #include <gtest/gtest.h>
 
+#include <functional>
 #include <string>
 #include <vector>
 
 #include "platform/serial_port.h"
+#include "platform/simconnect_transport.h"
+#include "platform/tcp_client.h"
 #include "platform/udp_socket.h"
 #include "tests/support/child_game.h"
 
@@ -32,18 +35,38 @@ TEST(UdpSocket, ChildProcessesDoNotInheritTheSocket) {
     netCleanup();
 }
 
-TEST(UdpSocket, NoSocketOutsideNetworkStartUp) {
-    UdpSocket socket;
-    EXPECT_FALSE(socket.open()) << "before start-up";
-    EXPECT_EQ(lastSocketError(), socketErrorNotStarted);
-    ASSERT_EQ(netStartup(), 0);
-    ASSERT_EQ(netStartup(), 0);
-    netCleanup();
-    EXPECT_TRUE(socket.open()) << "one start-up is still in force";
-    socket.close();
-    netCleanup();
-    EXPECT_FALSE(socket.open()) << "after the last clean-up";
-    EXPECT_EQ(lastSocketError(), socketErrorNotStarted);
+// Every kind of socket refuses to open outside a network start-up on both
+// systems, so a caller that forgot it fails in the Linux tests too.
+TEST(Sockets, NoneOpensOutsideNetworkStartUp) {
+    struct Kind {
+        const char* name;
+        std::function<int()> open;  // 0 when it opened, else the error
+    };
+    const std::vector<Kind> kinds = {
+        {"UDP socket", [] { UdpSocket s; return s.open() ? 0 : lastSocketError(); }},
+        {"TCP client", [] { TcpClient c; return c.open() ? 0 : lastSocketError(); }},
+        {"TCP listener", [] { TcpListener l; return l.listen(47233) ? 0 : lastSocketError(); }},
+        {"SimConnect listener",
+         [] { SimConnectListener l; return l.listen(IpFamily::V4, 47234) ? 0 : lastSocketError(); }},
+        // Nothing listens on this port: in force, the connect is refused
+        // rather than never tried.
+        {"SimConnect connect", [] {
+             int error = 0;
+             return connectSimConnectTcp(IpFamily::V4, "127.0.0.1", "47235", false, 1000, &error) ? 0 : error;
+         }},
+    };
+    for (const Kind& kind : kinds) {
+        SCOPED_TRACE(kind.name);
+        EXPECT_EQ(kind.open(), socketErrorNotStarted) << "before start-up";
+        ASSERT_EQ(netStartup(), 0);
+        ASSERT_EQ(netStartup(), 0);
+        netCleanup();
+        const int inForce = kind.open();
+        EXPECT_NE(inForce, socketErrorNotStarted) << "one start-up is still in force";
+        if (std::string(kind.name) != "SimConnect connect") EXPECT_EQ(inForce, 0);
+        netCleanup();
+        EXPECT_EQ(kind.open(), socketErrorNotStarted) << "after the last clean-up";
+    }
 }
 
 TEST(UdpSocket, DatagramLongerThanTheBufferIsDroppedAsAnError) {
