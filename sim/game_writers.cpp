@@ -4,17 +4,40 @@
 #include <cstring>
 
 #include "core/bytes.h"
+#include "platform/clock.h"
 
 namespace rez::sim {
 
 bool GameBlock::create(const std::string& name, std::size_t size) {
-    platform::SharedMemory::removeName(name);
-    if (!block_.createOrOpen(name, size) || !block_.map(platform::MapAccess::ReadWrite, size)) {
-        block_.close();
-        return false;
+    // The block must be this writer's own. On Linux the library's detection
+    // makes a game's block when it finds none (as Windows would) and removes
+    // the name when it closes the block it made; a writer that had opened
+    // that block instead of making its own would lose it from under its name,
+    // and one that removed the name just as the detection closed could lose
+    // its new block to that removal. So a block found under the name is first
+    // given a moment to go (the detection drops its own at once); one that
+    // stays was left by an earlier writer and is removed. On Windows a section
+    // lives while any handle is open, so one found under the name is shared,
+    // as the game would share it.
+#if defined(_WIN32)
+    constexpr bool ownBlockNeeded = false;
+#else
+    constexpr bool ownBlockNeeded = true;
+#endif
+    for (int attempt = 0; attempt < 100; ++attempt) {
+        if (!ownBlockNeeded || attempt >= 10) platform::SharedMemory::removeName(name);
+        if (!block_.createOrOpen(name, size)) break;
+        if (ownBlockNeeded && !block_.created()) {
+            block_.close();
+            platform::sleepMs(1);
+            continue;
+        }
+        if (!block_.map(platform::MapAccess::ReadWrite, size)) break;
+        std::memset(block_.data(), 0, size);
+        return true;
     }
-    std::memset(block_.data(), 0, size);
-    return true;
+    block_.close();
+    return false;
 }
 
 void GameBlock::putU8(std::size_t at, std::uint8_t v) {
