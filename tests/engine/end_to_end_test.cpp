@@ -120,7 +120,6 @@ TEST(EndToEnd, GameTelemetryBecomesFramesPoseAndFanBytes) {
         ASSERT_TRUE(eventually([&] { return engine->outputFade.load() == 1.0; }, 30000)) << "the output fade completes";
         mailbox().serialTxQueue.clear();
         ASSERT_TRUE(eventually([&] { return mailbox().serialTxQueue.size() >= 3; }, 10000));
-        frame.reset();
         while (auto next = mailbox().serialTxQueue.takeFront()) frame = std::move(next);
         if (engine->outputFade.load() == 1.0) break;
         frame.reset();
