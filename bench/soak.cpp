@@ -45,7 +45,7 @@ int main() {
 #include "controller/mailbox.h"
 #include "core/bytes.h"
 #include "engine/gamesource_engine.h"
-#include "include/rezadedudid.h"
+#include "rezadedudid.h"
 #include "platform/clock.h"
 #include "platform/environment.h"
 #include "platform/precise_wait.h"

@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-#include "simconnect/simconnect_config.h"
+#include "sources/simconnect/simconnect_config.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     if (size < 1) return 0;

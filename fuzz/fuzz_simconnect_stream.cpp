@@ -4,8 +4,8 @@
 #include <cstdint>
 
 #include "core/bytes.h"
-#include "simconnect/client_connection.h"
-#include "simconnect/flight_sim_reader.h"
+#include "sources/simconnect/client_connection.h"
+#include "sources/simconnect/flight_sim_reader.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     using namespace rez;

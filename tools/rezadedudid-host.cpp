@@ -190,18 +190,13 @@ int runPlot(const char* argv0, const std::string& recording, const std::string& 
 // `member` is the network controller in the multicast mode. The process's exit code.
 int runHost(const Options& o, const rez::host::Profile& profile, const rez::host::TransportChoice& choice,
             rez::sim::MulticastMember* member) {
-    void* library = rez::platform::loadLibrary(o.library);
-    if (library == nullptr) {
-        std::fprintf(stderr, "rezadedudid-host: cannot load %s: %s\n", o.library.c_str(),
-                     rez::platform::lastLoadError().c_str());
+    rez::host::Library library;
+    std::string loadError;
+    if (!library.load(o.library, loadError)) {
+        std::fprintf(stderr, "rezadedudid-host: %s\n", loadError.c_str());
         return 1;
     }
-    Api api;
-    std::string missing;
-    if (!rez::host::resolveApi(library, api, missing)) {
-        std::fprintf(stderr, "rezadedudid-host: %s has no export %s\n", o.library.c_str(), missing.c_str());
-        return 1;
-    }
+    const Api& api = library.api;
     std::vector<std::string> errors;
     if (!rez::host::applyProfile(api, profile, errors)) {
         for (const std::string& e : errors) std::fprintf(stderr, "%s\n", e.c_str());
@@ -406,7 +401,7 @@ int runHost(const Options& o, const rez::host::Profile& profile, const rez::host
         std::printf("%s", rez::host::formatSummary(rez::host::summarize(input)).c_str());
     }
     std::fflush(stdout);
-    rez::platform::freeLibrary(library);
+    library.unload();
     if (!o.plot.empty() && !recordPath.empty() && code == 0) code = runPlot(o.self.c_str(), recordPath, o.plot);
     return code;
 }

@@ -5,7 +5,7 @@
 #include <string>
 
 #include "engine/gamesource_engine.h"
-#include "include/rezadedudid.h"
+#include "rezadedudid.h"
 #include "platform/clock.h"
 #include "platform/dynlib.h"
 

@@ -7,7 +7,7 @@
 
 #include "core/relaxed.h"
 #include "engine/gamesource_engine.h"
-#include "include/rezadedudid.h"
+#include "rezadedudid.h"
 
 namespace rez {
 namespace {

@@ -13,7 +13,7 @@
 
 #include "controller/link_flags.h"
 #include "controller/mailbox.h"
-#include "include/rezadedudid.h"
+#include "rezadedudid.h"
 #include "platform/environment.h"
 #include "platform/udp_socket.h"
 #include "sim/udp_game_senders.h"

@@ -4,7 +4,7 @@
 // Usage: mailbox_stdout_probe <file>
 #include <cstdio>
 
-#include "include/rezadedudid.h"
+#include "rezadedudid.h"
 #include "platform/clock.h"
 
 int main(int argc, char** argv) {

@@ -8,7 +8,7 @@
 #include "core/bytes.h"
 #include "platform/simconnect_transport.h"
 #include "platform/udp_socket.h"
-#include "simconnect/client_connection.h"
+#include "sources/simconnect/client_connection.h"
 #include "tests/simconnect/simconnect_test_util.h"
 #include "sim/fake_simconnect_server.h"
 

@@ -6,7 +6,7 @@
 #include <cmath>
 #include <memory>
 
-#include "simconnect/flight_sim_reader.h"
+#include "sources/simconnect/flight_sim_reader.h"
 #include "sources/game_source_set.h"
 #include "tests/simconnect/simconnect_test_util.h"
 #include "tests/support/child_game.h"

@@ -24,7 +24,7 @@
 #include "controller/link_flags.h"
 #include "controller/serial_link.h"
 #include "engine/gamesource_engine.h"
-#include "include/rezadedudid.h"
+#include "rezadedudid.h"
 #include "platform/clock.h"
 #include "platform/environment.h"
 #include "sim/emulated_controller.h"

@@ -55,4 +55,25 @@ bool resolveApi(void* library, Api& api, std::string& missing) {
     return missing.empty();
 }
 
+bool Library::load(const std::string& path, std::string& error) {
+    handle_ = platform::loadLibrary(path);
+    if (handle_ == nullptr) {
+        error = "cannot load " + path + ": " + platform::lastLoadError();
+        return false;
+    }
+    std::string missing;
+    if (!resolveApi(handle_, api, missing)) {
+        error = path + " has no export " + missing;
+        unload();
+        return false;
+    }
+    return true;
+}
+
+void Library::unload() {
+    if (handle_ != nullptr) platform::freeLibrary(handle_);
+    handle_ = nullptr;
+    api = Api{};
+}
+
 }  // namespace rez::host

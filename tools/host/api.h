@@ -52,4 +52,25 @@ struct Api {
 // Looks every export up; false with the first missing name in `missing`.
 bool resolveApi(void* library, Api& api, std::string& missing);
 
+// The library loaded from a path with every export above resolved: the one
+// way the host program and the test hosts load it.
+class Library {
+public:
+    Library() = default;
+    ~Library() = default;  // a host chooses when to unload; leaving it loaded is a choice too
+    Library(const Library&) = default;
+    Library& operator=(const Library&) = default;
+
+    // False with the reason in `error`: the system's load error, or the
+    // first export the library lacks (it is then unloaded again).
+    bool load(const std::string& path, std::string& error);
+    void unload();
+    bool loaded() const { return handle_ != nullptr; }
+
+    Api api;
+
+private:
+    void* handle_ = nullptr;
+};
+
 }  // namespace rez::host

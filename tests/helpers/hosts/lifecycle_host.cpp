@@ -28,43 +28,17 @@
 
 #include "platform/clock.h"
 #include "platform/dynlib.h"
+#include "tools/host/api.h"
 
 namespace {
 
-using VoidFn = void (*)();
-using BoolFn = bool (*)();
-using IntFn = int (*)();
-using DoubleFn = double (*)();
-using ReadyFn = void (*)(int);
-using WindFn = bool (*)(const wchar_t*, int, const wchar_t*, int);
-
-struct Library {
-    void* handle = nullptr;
-    VoidFn start = nullptr;
-    BoolFn stop = nullptr;
-    IntFn gameId = nullptr;
-    DoubleFn transition = nullptr;
-    ReadyFn ready = nullptr;
-    WindFn initWind = nullptr;
-
+// The library's loader, saying on stderr why a load failed.
+struct Library : rez::host::Library {
     bool load(const std::string& path) {
-        handle = rez::platform::loadLibrary(path);
-        if (handle == nullptr) {
-            std::fprintf(stderr, "cannot load %s: %s\n", path.c_str(), rez::platform::lastLoadError().c_str());
-            return false;
-        }
-        auto find = [this](const char* name) { return rez::platform::findSymbol(handle, name); };
-        start = reinterpret_cast<VoidFn>(find("startGamesource_Thread"));
-        stop = reinterpret_cast<BoolFn>(find("stopGamesource_Thread"));
-        gameId = reinterpret_cast<IntFn>(find("getGameID"));
-        transition = reinterpret_cast<DoubleFn>(find("getTransitionStatus"));
-        ready = reinterpret_cast<ReadyFn>(find("setMotionsystemready"));
-        initWind = reinterpret_cast<WindFn>(find("initWindSerial"));
-        return start && stop && gameId && transition && ready && initWind;
-    }
-    void unload() {
-        rez::platform::freeLibrary(handle);
-        handle = nullptr;
+        std::string error;
+        if (rez::host::Library::load(path, error)) return true;
+        std::fprintf(stderr, "%s\n", error.c_str());
+        return false;
     }
 };
 
@@ -84,17 +58,17 @@ int enterState(Library& lib, const std::string& state, int delayMs, const std::s
                const std::string& goFile) {
     if (state == "fan") {
         const std::wstring wide(port.begin(), port.end());
-        if (!lib.initWind(wide.c_str(), 9600, L"8N1", 15)) return 4;
+        if (!lib.api.initWindSerial(wide.c_str(), 9600, L"8N1", 15)) return 4;
     }
-    if (state != "search") lib.ready(1);
-    lib.start();
+    if (state != "search") lib.api.setMotionsystemready(1);
+    lib.api.startGamesource_Thread();
     if (state == "search") {
         rez::platform::sleepMs(delayMs);
         return 0;
     }
     // The fade restarts at 0 when the game comes online and only ticks move
     // it, so a fade above 0 with the game online means ticks are running.
-    if (!waitFor([&] { return lib.gameId() >= 0 && lib.transition() > 0.0; }, 15000)) return 3;
+    if (!waitFor([&] { return lib.api.getGameID() >= 0 && lib.api.getTransitionStatus() > 0.0; }, 15000)) return 3;
     if (state == "fan" && !waitFor([&] { return std::filesystem::exists(goFile); }, 15000)) return 7;
     rez::platform::sleepMs(delayMs);
     return 0;
@@ -126,7 +100,7 @@ int main(int argc, char** argv) {
             rez::platform::sleepMs(30);
             if (!rez::platform::libraryLoaded(path)) return 5;
             if (!lib.load(path)) return 2;
-            if (lib.stop()) {
+            if (lib.api.stopGamesource_Thread()) {
                 std::fprintf(stderr, "the thread was not running after the reload\n");
                 return 5;
             }

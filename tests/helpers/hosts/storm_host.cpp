@@ -19,43 +19,17 @@
 
 #include "platform/clock.h"
 #include "platform/dynlib.h"
+#include "tools/host/api.h"
 
 namespace {
 
-using VoidFn = void (*)();
-using BoolFn = bool (*)();
-using IntFn = int (*)();
-using SetPortFn = int (*)(const char*);
-
-struct Library {
-    void* handle = nullptr;
-    VoidFn startEngine = nullptr;
-    BoolFn stopEngine = nullptr;
-    IntFn startLink = nullptr;
-    VoidFn stopLink = nullptr;
-    VoidFn startListen = nullptr;
-    VoidFn startSender = nullptr;
-    SetPortFn setPort = nullptr;
-
+// The library's loader, saying on stderr why a load failed.
+struct Library : rez::host::Library {
     bool load(const std::string& path) {
-        handle = rez::platform::loadLibrary(path);
-        if (handle == nullptr) {
-            std::fprintf(stderr, "cannot load %s: %s\n", path.c_str(), rez::platform::lastLoadError().c_str());
-            return false;
-        }
-        auto find = [this](const char* name) { return rez::platform::findSymbol(handle, name); };
-        startEngine = reinterpret_cast<VoidFn>(find("startGamesource_Thread"));
-        stopEngine = reinterpret_cast<BoolFn>(find("stopGamesource_Thread"));
-        startLink = reinterpret_cast<IntFn>(find("startREZadEdudid_Thread"));
-        stopLink = reinterpret_cast<VoidFn>(find("stopREZadEdudid_Thread"));
-        startListen = reinterpret_cast<VoidFn>(find("startUPDListenThread"));
-        startSender = reinterpret_cast<VoidFn>(find("startUPDMulticastSenderThread"));
-        setPort = reinterpret_cast<SetPortFn>(find("setStandartPort"));
-        return startEngine && stopEngine && startLink && stopLink && startListen && startSender && setPort;
-    }
-    void unload() {
-        rez::platform::freeLibrary(handle);
-        handle = nullptr;
+        std::string error;
+        if (rez::host::Library::load(path, error)) return true;
+        std::fprintf(stderr, "%s\n", error.c_str());
+        return false;
     }
 };
 
@@ -79,20 +53,20 @@ int main(int argc, char** argv) {
     for (int cycle = 0; cycle < cycles; ++cycle) {
         Library lib;
         if (!lib.load(path)) return 2;
-        lib.setPort("COM250");  // a port that does not exist: the link searches
+        lib.api.setStandartPort("COM250");  // a port that does not exist: the link searches
         std::vector<Lent> lent(3);
         // The game-source thread holds the library while it runs, so the
         // host's unload below must leave the library where it is.
-        lib.startEngine();
+        lib.api.startGamesource_Thread();
         // One thread for each loop, as a host lends them, in a random order.
         int order[3] = {0, 1, 2};
         std::shuffle(order, order + 3, rng);
         for (int i = 0; i < 3; ++i) {
             const int which = order[i];
             Lent& l = lent[static_cast<std::size_t>(i)];
-            const IntFn link = lib.startLink;
-            const VoidFn listen = lib.startListen;
-            const VoidFn sender = lib.startSender;
+            const auto link = lib.api.startREZadEdudid_Thread;
+            const auto listen = lib.api.startUPDListenThread;
+            const auto sender = lib.api.startUPDMulticastSenderThread;
             l.thread = std::thread([&l, link, listen, sender, which] {
                 if (which == 0) link();
                 else if (which == 1) listen();
@@ -107,19 +81,19 @@ int main(int argc, char** argv) {
         if (!rez::platform::libraryLoaded(path)) return 5;
 
         if (!lib.load(path)) return 2;
-        if (lib.startLink != first.startLink) return 5;  // it was unloaded and loaded anew
+        if (lib.api.startREZadEdudid_Thread != first.api.startREZadEdudid_Thread) return 5;  // it was unloaded and loaded anew
         for (int tries = 0; tries < 20000; ++tries) {
             bool all = true;
             for (const Lent& l : lent) all = all && l.returned.load();
             if (all) break;
-            lib.stopLink();
+            lib.api.stopREZadEdudid_Thread();
             rez::platform::sleepMs(1);
         }
         for (Lent& l : lent) {
             if (!l.returned.load()) std::_Exit(8);  // the thread cannot be joined
             l.thread.join();
         }
-        if (lib.stopEngine()) return 7;
+        if (lib.api.stopGamesource_Thread()) return 7;
         lib.unload();
         if (rez::platform::libraryLoaded(path)) return 6;
     }

@@ -2,10 +2,11 @@
 
 #include <functional>
 
-#include "simconnect/flight_sim_reader.h"
 #include "sources/detection_tests.h"
+#include "sources/simconnect/flight_sim_reader.h"
 #include "sources/shm/shared_memory_readers.h"
 #include "sources/tcp/nolimits_reader.h"
+#include "sources/tcp/nolimits_ride.h"
 #include "sources/udp/udp_game_reader.h"
 
 namespace rez {
@@ -65,6 +66,11 @@ std::unique_ptr<GameReader> makeGameReader(int id) {
     if (auto reader = makeFlightSimReader(id)) return reader;
     if (auto reader = makeNoLimitsReader(id)) return reader;
     return std::make_unique<DetectOnlyReader>(detectionTest(id));
+}
+
+void buildReaderFamilyState() {
+    buildClientState();
+    noLimitsRide();
 }
 
 }  // namespace rez

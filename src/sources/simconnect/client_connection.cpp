@@ -1,4 +1,4 @@
-#include "simconnect/client_connection.h"
+#include "sources/simconnect/client_connection.h"
 
 #include <algorithm>
 #include <atomic>

@@ -10,7 +10,7 @@
 #include "core/sample_clock.h"
 #include "engine/channel_bindings.h"
 #include "engine/motion_profile.h"
-#include "include/rezadedudid.h"
+#include "rezadedudid.h"
 #include "platform/module.h"
 #include "platform/shared_memory.h"
 #include "sources/game_source_set.h"

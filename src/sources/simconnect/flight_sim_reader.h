@@ -5,7 +5,7 @@
 #include <cstdint>
 #include <memory>
 
-#include "simconnect/client_connection.h"
+#include "sources/simconnect/client_connection.h"
 #include "sources/game_reader.h"
 
 namespace rez {

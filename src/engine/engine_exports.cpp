@@ -7,7 +7,7 @@
 #include "core/export_guard.h"
 #include "core/relaxed.h"
 #include "engine/gamesource_engine.h"
-#include "include/rezadedudid.h"
+#include "rezadedudid.h"
 
 using rez::guardedCall;
 using rez::theEngine;

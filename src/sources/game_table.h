@@ -24,4 +24,10 @@ const char* gameName(int id);
 // The reader for a game id, as the library ships it.
 std::unique_ptr<GameReader> makeGameReader(int id);
 
+// Builds now the process-wide state that reader families keep beyond one
+// reader (the flight simulators' client list and connector, the roller
+// coaster's ride). The engine's owner calls it before it builds the engine,
+// so that this state outlives the readers' teardown, which still uses it.
+void buildReaderFamilyState();
+
 }  // namespace rez

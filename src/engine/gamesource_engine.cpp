@@ -8,8 +8,7 @@
 #include "core/console.h"
 #include "platform/clock.h"
 #include "platform/priority.h"
-#include "simconnect/client_connection.h"
-#include "sources/tcp/nolimits_ride.h"
+#include "sources/game_table.h"
 
 namespace rez {
 
@@ -31,10 +30,11 @@ namespace {
 
 // Owns the library's engine and tears it down in an order of its own.
 //
-// - The mailbox, the link flags, the flight simulators' client list and the
-//   roller coaster's ride state, which the tick and the readers' teardown
-//   use, are built before the engine, so that (function-local statics being
-//   destroyed in reverse order of construction) they outlive it.
+// - The mailbox, the link flags and the reader families' own state (the
+//   flight simulators' client list, the roller coaster's ride), which the
+//   tick and the readers' teardown use, are built before the engine, so
+//   that (function-local statics being destroyed in reverse order of
+//   construction) they outlive it.
 // - Linux exit() runs this destructor while the game-source thread still
 //   runs: it is stopped (detection looks at `running` between its tests, a
 //   tick lasts 2 ms) and joined before anything it uses goes away. Its
@@ -53,8 +53,7 @@ public:
     EngineOwner() {
         linkFlags();
         mailbox();
-        buildClientState();
-        noLimitsRide();
+        buildReaderFamilyState();
         engine_ = new GamesourceEngine();
     }
     ~EngineOwner() {

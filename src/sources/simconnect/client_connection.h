@@ -16,7 +16,7 @@
 #include <vector>
 
 #include "platform/simconnect_transport.h"
-#include "simconnect/simconnect_config.h"
+#include "sources/simconnect/simconnect_config.h"
 
 namespace rez {
 

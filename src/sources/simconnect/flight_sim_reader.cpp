@@ -1,4 +1,4 @@
-#include "simconnect/flight_sim_reader.h"
+#include "sources/simconnect/flight_sim_reader.h"
 
 #include "core/bytes.h"
 #include "core/relaxed.h"

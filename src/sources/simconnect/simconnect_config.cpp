@@ -1,4 +1,4 @@
-#include "simconnect/simconnect_config.h"
+#include "sources/simconnect/simconnect_config.h"
 
 #include <algorithm>
 #include <cctype>
