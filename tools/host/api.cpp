@@ -1,5 +1,7 @@
 #include "tools/host/api.h"
 
+#include <cstdio>
+
 #include "platform/dynlib.h"
 
 namespace rez::host {
@@ -68,6 +70,13 @@ bool Library::load(const std::string& path, std::string& error) {
         return false;
     }
     return true;
+}
+
+bool loadOrReport(Library& library, const std::string& path) {
+    std::string error;
+    if (library.load(path, error)) return true;
+    std::fprintf(stderr, "%s\n", error.c_str());
+    return false;
 }
 
 void Library::unload() {

@@ -73,4 +73,8 @@ private:
     void* handle_ = nullptr;
 };
 
+// Loads, or says on standard error why not: for programs whose only answer
+// to a failed load is their exit code.
+bool loadOrReport(Library& library, const std::string& path);
+
 }  // namespace rez::host

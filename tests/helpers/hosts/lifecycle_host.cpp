@@ -32,15 +32,7 @@
 
 namespace {
 
-// The library's loader, saying on stderr why a load failed.
-struct Library : rez::host::Library {
-    bool load(const std::string& path) {
-        std::string error;
-        if (rez::host::Library::load(path, error)) return true;
-        std::fprintf(stderr, "%s\n", error.c_str());
-        return false;
-    }
-};
+using Library = rez::host::Library;
 
 void workAfterTeardown() { rez::platform::sleepMs(150); }
 
@@ -94,12 +86,12 @@ int main(int argc, char** argv) {
     Library lib;
     if (end == "reload") {
         for (int cycle = 0; cycle < cycles; ++cycle) {
-            if (!lib.load(path)) return 2;
+            if (!rez::host::loadOrReport(lib, path)) return 2;
             if (int code = enterState(lib, state, delayMs + 13 * cycle % 40, port, goFile); code != 0) return code;
             lib.unload();
             rez::platform::sleepMs(30);
             if (!rez::platform::libraryLoaded(path)) return 5;
-            if (!lib.load(path)) return 2;
+            if (!rez::host::loadOrReport(lib, path)) return 2;
             if (lib.api.stopGamesource_Thread()) {
                 std::fprintf(stderr, "the thread was not running after the reload\n");
                 return 5;
@@ -110,7 +102,7 @@ int main(int argc, char** argv) {
         return 0;
     }
 
-    if (!lib.load(path)) return 2;
+    if (!rez::host::loadOrReport(lib, path)) return 2;
     if (int code = enterState(lib, state, delayMs, port, goFile); code != 0) return code;
     if (end == "exit") std::exit(0);
     lib.unload();

@@ -23,15 +23,7 @@
 
 namespace {
 
-// The library's loader, saying on stderr why a load failed.
-struct Library : rez::host::Library {
-    bool load(const std::string& path) {
-        std::string error;
-        if (rez::host::Library::load(path, error)) return true;
-        std::fprintf(stderr, "%s\n", error.c_str());
-        return false;
-    }
-};
+using Library = rez::host::Library;
 
 struct Lent {
     std::atomic<bool> returned{false};
@@ -52,7 +44,7 @@ int main(int argc, char** argv) {
 
     for (int cycle = 0; cycle < cycles; ++cycle) {
         Library lib;
-        if (!lib.load(path)) return 2;
+        if (!rez::host::loadOrReport(lib, path)) return 2;
         lib.api.setStandartPort("COM250");  // a port that does not exist: the link searches
         std::vector<Lent> lent(3);
         // The game-source thread holds the library while it runs, so the
@@ -80,7 +72,7 @@ int main(int argc, char** argv) {
         rez::platform::sleepMs(static_cast<int>(rng() % 10));
         if (!rez::platform::libraryLoaded(path)) return 5;
 
-        if (!lib.load(path)) return 2;
+        if (!rez::host::loadOrReport(lib, path)) return 2;
         if (lib.api.startREZadEdudid_Thread != first.api.startREZadEdudid_Thread) return 5;  // it was unloaded and loaded anew
         for (int tries = 0; tries < 20000; ++tries) {
             bool all = true;
