@@ -1,3 +1,5 @@
+#include <cmath>
+
 #include "engine/channel_bindings.h"
 #include "engine/gamesource_engine.h"
 
@@ -7,6 +9,10 @@ double GamesourceEngine::evaluateChannel(MotionProfile& profile, const ChannelBi
     const auto c = static_cast<std::size_t>(binding.channel);
     if (profile.enableFlags[c].load(std::memory_order_relaxed) == 0) return 0.0;
     double x = sources.record.slots[binding.slot];
+    if (std::isfinite(x))
+        profile.lastFiniteInput[c] = x;
+    else
+        x = profile.lastFiniteInput[c];
     // The tick reaches its chain without the slot's lock; the chain stays
     // alive until the tick's next look at this slot.
     FilterSys& head = profile.filterSlots[c].tickHead();
@@ -19,7 +25,19 @@ double GamesourceEngine::evaluateChannel(MotionProfile& profile, const ChannelBi
         else if (maximum < x)
             x = maximum;
     }
-    return head.evaluate(x, 1.0, 1.0, 1.0) * weight;
+    double y = head.evaluate(x, 1.0, 1.0, 1.0);
+    // Finite inputs can still overflow a chain (a huge gain, an extreme
+    // value): its state is started afresh rather than kept non-finite, and a
+    // result that is still not a number leaves the channel at rest.
+    if (!std::isfinite(y) || !head.stateFinite()) {
+        head.resetState();
+        y = head.evaluate(x, 1.0, 1.0, 1.0);
+        if (!std::isfinite(y)) {
+            head.resetState();
+            y = 0.0;
+        }
+    }
+    return y * weight;
 }
 
 void GamesourceEngine::computeCues() {

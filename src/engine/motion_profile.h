@@ -21,6 +21,10 @@ struct MotionProfile {
     std::array<std::atomic<std::uint8_t>, kProfileChannels> enableFlags;
     std::array<std::atomic<double>, kGameSlotCount> beltMix;
     std::array<FilterSlot, kProfileChannels> filterSlots;  // each starts as its own "VALUE" chain
+    // The last finite value each channel was fed (tick thread only): a game
+    // value that is NaN or infinite is never fed to a filter, whose state
+    // would keep it for good; the channel holds its last good input instead.
+    std::array<double, kProfileChannels> lastFiniteInput{};
 };
 
 }  // namespace rez

@@ -1,5 +1,7 @@
 // What each tick hands to the rig: the cue frame for the controller, the
 // smoothed pose for headset motion compensation and the fan byte.
+#include <algorithm>
+#include <cfloat>
 #include <cmath>
 
 #include "controller/mailbox.h"
@@ -11,10 +13,15 @@ namespace rez {
 
 namespace {
 
-float limitToRig(float x, float lo, float hi) {
-    if (lo > x) return lo;
-    if (hi < x) return hi;
-    return x;  // a NaN passes unchanged
+// The frame carries floats: a cue beyond a float's range goes out as the
+// largest float of its sign, a NaN (which upstream guards keep from the
+// cues) as 0, and a limit the host set to no number or infinity is no
+// limit, so the controller is never handed a non-finite position.
+float limitToRig(double cue, float lo, float hi) {
+    const float x = std::isnan(cue) ? 0.0f : static_cast<float>(std::clamp<double>(cue, -FLT_MAX, FLT_MAX));
+    if (lo > x && std::isfinite(lo)) return lo;
+    if (hi < x && std::isfinite(hi)) return hi;
+    return x;
 }
 
 }  // namespace
@@ -40,7 +47,7 @@ void GamesourceEngine::buildMotionFrame(std::array<unsigned char, 36>& frame) co
     for (std::size_t i = 0; i < 6; ++i) {
         const float lo = static_cast<float>(rigLimits[i].minimum.load(std::memory_order_relaxed));
         const float hi = static_cast<float>(rigLimits[i].maximum.load(std::memory_order_relaxed));
-        store_le<float>(&frame[2 + 4 * i], limitToRig(static_cast<float>(outputCues[i]), lo, hi));
+        store_le<float>(&frame[2 + 4 * i], limitToRig(outputCues[i], lo, hi));
     }
     store_be<std::uint32_t>(&frame[26], beltWord(static_cast<float>(outputCues[10])));
     frame[34] = 0x0A;

@@ -1,5 +1,6 @@
 #include "filters/filter_sys.h"
 
+#include <cmath>
 #include <utility>
 #include <vector>
 
@@ -95,6 +96,25 @@ double FilterSys::evaluateByNodes(double input, double valueScale, double lowPas
         node = node->prevNode();
     }
     return a;
+}
+
+bool FilterSys::stateFinite() const {
+    if (!plan_.empty()) {
+        for (const FilterStep& step : plan_.steps())
+            if (!std::isfinite(*step.state)) return false;
+        return true;
+    }
+    for (std::shared_ptr<const FilterSys> node = tailNode(); node; node = node->prevNode())
+        if (!std::isfinite(node->filterState)) return false;
+    return true;
+}
+
+void FilterSys::resetState() {
+    if (!plan_.empty()) {
+        for (const FilterStep& step : plan_.steps()) *step.state = 0.0f;
+        return;
+    }
+    for (std::shared_ptr<FilterSys> node = tailNode(); node; node = node->prevNode()) node->filterState = 0.0f;
 }
 
 std::shared_ptr<FilterSys> appendFilter(std::shared_ptr<FilterSys> chain, FilterKind kind, double param1,

@@ -55,6 +55,11 @@ public:
         if (!plan_.empty()) return plan_.run(input, valueScale, lowPassScale, highPassScale);
         return evaluateByNodes(input, valueScale, lowPassScale, highPassScale);
     }
+    // Whether every node's running state is a finite number. A state that
+    // overflowed to infinity or became NaN would stay so for good.
+    bool stateFinite() const;
+    // Starts every node's running state afresh, as a newly parsed chain.
+    void resetState();
     // The same result, always by walking the links (the reference the plan
     // is checked against).
     double evaluateByNodes(double input, double valueScale, double lowPassScale, double highPassScale);

@@ -1,6 +1,7 @@
 // The cue frame, the fan byte, motion cancel and the snapshot histories.
 #include <gtest/gtest.h>
 
+#include <cfloat>
 #include <cmath>
 #include <cstring>
 #include <memory>
@@ -40,7 +41,16 @@ TEST(MotionFrame, LayoutLimitsAndBeltWord) {
     EXPECT_EQ(frameFloat(frame, 0), 1.0f);
     EXPECT_EQ(frameFloat(frame, 1), -1.0f);
     EXPECT_EQ(frameFloat(frame, 2), 0.25f);
-    EXPECT_TRUE(std::isnan(frameFloat(frame, 3))) << "a NaN output passes unchanged";
+    EXPECT_EQ(frameFloat(frame, 3), 0.0f) << "a NaN output goes out as 0";
+    // Cues beyond a float, and limits that are no number or infinite.
+    struct Case { double cue, minimum, maximum; float sent; };
+    for (Case c : {Case{1e39, -1e39, 1e39, FLT_MAX}, Case{-1e39, -1e39, 1e39, -FLT_MAX}, Case{2, NAN, NAN, 2},
+                   Case{2, INFINITY, INFINITY, 2}, Case{-2, INFINITY, -INFINITY, -2}}) {
+        engine.setRigDofLimit(4, c.minimum, c.maximum);
+        engine.outputCues[4] = c.cue;
+        engine.buildMotionFrame(frame);
+        EXPECT_EQ(frameFloat(frame, 4), c.sent) << c.cue << " in " << c.minimum << ".." << c.maximum;
+    }
     engine.setRigDofLimit(23, 5, 6);
     engine.setRigDofLimit(-1, 5, 6);
     EXPECT_EQ(engine.rigLimits[0].maximum.load(), 1.0);
