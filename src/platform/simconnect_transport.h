@@ -2,16 +2,19 @@
 // The byte streams that reach a flight simulator's SimConnect server: TCP on
 // both systems, the named pipe and the registry's port numbers on Windows
 // only. No call on a stream blocks on the far end: the client polls it from
-// the one thread that uses it. On Linux the sockets are non-blocking; on
-// Windows the system's completion threads keep one read pending into a
-// locked buffer and one write in flight from a send queue, and closing a
-// stream waits (bounded) until none of them still holds it.
+// the one thread that uses it. The TCP stream is a non-blocking TcpClient on
+// both systems. A named pipe has no such mode, so on Windows the system's
+// completion threads keep one read pending into a locked buffer and one write
+// in flight from a send queue, and closing a pipe stream waits (bounded)
+// until none of them still holds it.
 //
 // Sockets need the counted network start-up of udp_socket.h around them.
 #include <cstddef>
 #include <cstdint>
 #include <memory>
 #include <string>
+
+#include "platform/tcp_client.h"
 
 namespace rez::platform {
 
@@ -30,8 +33,6 @@ public:
     // The system's error number of the last failure (0 for a closed stream).
     virtual int lastError() const = 0;
 };
-
-enum class IpFamily { V4, V6 };
 
 // Resolves host and port (text, as a configuration file gives them) for a
 // TCP stream of that family and connects to the first result, waiting at
@@ -63,24 +64,24 @@ public:
     bool listen(IpFamily family, std::uint16_t port);
     // Serves "\\.\pipe\<name>"; false where there are no such pipes.
     bool listenPipe(const std::string& name);
-    std::uint16_t port() const { return port_; }
+    std::uint16_t port() const { return tcp_.port(); }
     // The next client within timeoutMs, or nullptr.
     std::unique_ptr<SimConnectStream> accept(int timeoutMs);
     void close();
 
 private:
+    std::unique_ptr<SimConnectStream> acceptPipe(int timeoutMs);
+    void closePipe();
+
+    TcpListener tcp_;
 #if defined(_WIN32)
-    std::uintptr_t socket_ = ~std::uintptr_t{0};
     // The pipe instance waiting for a client, and its connect wait.
     void* pipe_ = nullptr;
     void* pipeEvent_ = nullptr;
     void* pipeOverlapped_ = nullptr;
     bool pipePending_ = false;
-#else
-    int socket_ = -1;
 #endif
     std::string pipeName_;
-    std::uint16_t port_ = 0;
 };
 
 }  // namespace rez::platform

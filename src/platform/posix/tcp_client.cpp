@@ -1,37 +1,43 @@
 #include "platform/tcp_client.h"
 
-#include <arpa/inet.h>
 #include <fcntl.h>
-#include <netinet/in.h>
+#include <netinet/tcp.h>
 #include <poll.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
 #include <cerrno>
 #include <cstring>
-#include <utility>
 
 #include "platform/clock.h"
 #include "platform/posix/net_started.h"
+#include "platform/tcp_address.h"
 
 namespace rez::platform {
 
+const int socketErrorWouldBlock = EWOULDBLOCK;
+const int socketErrorConnectionReset = ECONNRESET;
+
 namespace {
 
-bool ipv4Address(const std::string& host, std::uint16_t port, sockaddr_in& address) {
-    address = sockaddr_in{};
-    address.sin_family = AF_INET;
-    address.sin_port = htons(port);
-    if (inet_pton(AF_INET, host.c_str(), &address.sin_addr) != 1) {
-        errno = EINVAL;
-        return false;
-    }
-    return true;
+int newTcpSocket(IpFamily family) {
+    if (!networkStarted()) return -1;
+    return ::socket(addressFamily(family), SOCK_STREAM | SOCK_CLOEXEC, IPPROTO_TCP);
+}
+
+// Numeric text that is no address fails with EINVAL, a name that resolves
+// to nothing with EHOSTUNREACH.
+bool resolve(IpFamily family, const char* host, const std::string& port, bool numeric, sockaddr_storage& address,
+             socklen_t& length) {
+    const int rc = findTcpAddress(family, host, port, numeric, address, length);
+    if (rc != 0 && rc != EAI_SYSTEM) errno = numeric ? EINVAL : EHOSTUNREACH;
+    return rc == 0;
 }
 
 // poll that goes on after a signal with what is left of the time-out.
 int pollFor(int socket, short events, int timeoutMs) {
     pollfd pfd{socket, events, 0};
+    if (timeoutMs < 0) timeoutMs = 0;
     const std::int64_t deadline = counterNow() + counterFrequency() * timeoutMs / 1000;
     for (;;) {
         const int n = ::poll(&pfd, 1, timeoutMs);
@@ -45,24 +51,17 @@ int pollFor(int socket, short events, int timeoutMs) {
 
 std::string socketErrorText(int code) { return std::strerror(code); }
 
-TcpClient::~TcpClient() { close(); }
-
-TcpClient::TcpClient(TcpClient&& other) noexcept : socket_(std::exchange(other.socket_, -1)) {}
-
-TcpClient& TcpClient::operator=(TcpClient&& other) noexcept {
-    if (this != &other) {
-        close();
-        socket_ = std::exchange(other.socket_, -1);
-    }
-    return *this;
+bool TcpClient::closeSocket(NativeSocket& socket) {
+    if (socket < 0) return true;
+    const int result = ::close(socket);
+    socket = kNoSocket;
+    return result == 0;
 }
 
-bool TcpClient::isOpen() const { return socket_ >= 0; }
-
-bool TcpClient::open() {
+bool TcpClient::open(IpFamily family) {
     close();
-    if (!networkStarted()) return false;
-    socket_ = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, IPPROTO_TCP);
+    family_ = family;
+    socket_ = newTcpSocket(family);
     return socket_ >= 0;
 }
 
@@ -71,10 +70,17 @@ bool TcpClient::setNonBlocking() {
     return flags >= 0 && fcntl(socket_, F_SETFL, flags | O_NONBLOCK) == 0;
 }
 
-bool TcpClient::connect(const std::string& host, std::uint16_t port, int timeoutMs) {
-    sockaddr_in address;
-    if (!ipv4Address(host, port, address)) return false;
-    if (::connect(socket_, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0) return true;
+bool TcpClient::setNoDelay() {
+    const int yes = 1;
+    return setsockopt(socket_, IPPROTO_TCP, TCP_NODELAY, &yes, sizeof yes) == 0;
+}
+
+bool TcpClient::connectTo(const std::string& host, const std::string& port, bool numericHost, int timeoutMs) {
+    sockaddr_storage address;
+    socklen_t addressLength = 0;
+    const char* node = host.empty() && !numericHost ? nullptr : host.c_str();
+    if (!resolve(family_, node, port, numericHost, address, addressLength)) return false;
+    if (::connect(socket_, reinterpret_cast<sockaddr*>(&address), addressLength) == 0) return true;
     if (errno != EINPROGRESS && errno != EINTR) return false;
     const int n = pollFor(socket_, POLLOUT, timeoutMs);
     if (n < 0) return false;
@@ -95,7 +101,10 @@ bool TcpClient::connect(const std::string& host, std::uint16_t port, int timeout
 int TcpClient::send(const void* data, int length) {
     // MSG_NOSIGNAL: a peer that has closed gives EPIPE here instead of a
     // SIGPIPE that would end the host's process.
-    const ssize_t n = ::send(socket_, data, static_cast<std::size_t>(length), MSG_NOSIGNAL);
+    ssize_t n;
+    do {
+        n = ::send(socket_, data, static_cast<std::size_t>(length), MSG_NOSIGNAL);
+    } while (n < 0 && errno == EINTR);
     return n < 0 ? -1 : static_cast<int>(n);
 }
 
@@ -106,15 +115,11 @@ int TcpClient::waitReadable(int timeoutMs) {
 }
 
 int TcpClient::receive(void* buffer, int length) {
-    const ssize_t n = ::recv(socket_, buffer, static_cast<std::size_t>(length), 0);
+    ssize_t n;
+    do {
+        n = ::recv(socket_, buffer, static_cast<std::size_t>(length), 0);
+    } while (n < 0 && errno == EINTR);
     return n < 0 ? -1 : static_cast<int>(n);
-}
-
-bool TcpClient::close() {
-    if (socket_ < 0) return true;
-    const int result = ::close(socket_);
-    socket_ = -1;
-    return result == 0;
 }
 
 bool TcpClient::inheritable() const {
@@ -123,25 +128,24 @@ bool TcpClient::inheritable() const {
     return flags >= 0 && (flags & FD_CLOEXEC) == 0;
 }
 
-TcpListener::~TcpListener() { close(); }
-
-bool TcpListener::isOpen() const { return socket_ >= 0; }
-
-bool TcpListener::listen(std::uint16_t port) {
+bool TcpListener::listen(IpFamily family, std::uint16_t port) {
     close();
-    if (!networkStarted()) return false;
-    socket_ = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, IPPROTO_TCP);
+    socket_ = newTcpSocket(family);
     if (socket_ < 0) return false;
+    family_ = family;
     const int yes = 1;
-    sockaddr_in address;
+    sockaddr_storage address;
+    socklen_t length = 0;
     if (setsockopt(socket_, SOL_SOCKET, SO_REUSEADDR, &yes, sizeof yes) != 0 ||
-        !ipv4Address("127.0.0.1", port, address) ||
-        ::bind(socket_, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0 || ::listen(socket_, 8) != 0) {
+        !resolve(family, nullptr, std::to_string(port), true, address, length) ||
+        ::bind(socket_, reinterpret_cast<sockaddr*>(&address), length) != 0 || ::listen(socket_, 8) != 0 ||
+        ::getsockname(socket_, reinterpret_cast<sockaddr*>(&address), &length) != 0) {
         const int error = errno;
         close();
         errno = error;
         return false;
     }
+    port_ = portOf(address);
     return true;
 }
 
@@ -149,16 +153,8 @@ bool TcpListener::accept(TcpClient& connection, int timeoutMs) {
     if (pollFor(socket_, POLLIN, timeoutMs) <= 0) return false;
     const int s = ::accept4(socket_, nullptr, nullptr, SOCK_CLOEXEC);
     if (s < 0) return false;
-    connection.close();
-    connection.socket_ = s;
+    connection.adopt(s, family_);
     return true;
-}
-
-bool TcpListener::close() {
-    if (socket_ < 0) return true;
-    const int result = ::close(socket_);
-    socket_ = -1;
-    return result == 0;
 }
 
 }  // namespace rez::platform

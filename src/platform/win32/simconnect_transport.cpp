@@ -1,8 +1,6 @@
 #include "platform/simconnect_transport.h"
 #include "platform/module.h"
 
-#include <winsock2.h>
-#include <ws2tcpip.h>
 #include <windows.h>
 
 #include <algorithm>
@@ -14,9 +12,7 @@ namespace rez::platform {
 
 namespace {
 
-constexpr std::uintptr_t kInvalid = ~std::uintptr_t{0};
-
-// The part of a stream that the system's completion threads reach. It
+// The part of a pipe stream that the system's completion threads reach. It
 // lives on the heap apart from the stream, and the last of the stream and
 // its pending operations to let go of it frees it, so a completion never
 // lands on freed memory even when the stream gave up waiting for it.
@@ -36,7 +32,6 @@ constexpr std::size_t kMaxQueued = std::size_t{1} << 20;
 
 struct IoContext {
     HANDLE handle = INVALID_HANDLE_VALUE;
-    bool isSocket = false;
     CRITICAL_SECTION lock;
     HANDLE readable = nullptr;  // set while bytes wait or the stream broke
     HANDLE idle = nullptr;      // set while no operation is pending
@@ -93,22 +88,11 @@ struct IoContext {
         readOp.ov = OVERLAPPED{};
         began();
         reading = true;
-        bool started = false;
         int failure = 0;
-        if (isSocket) {
-            WSABUF buf{static_cast<ULONG>(chunk.size()), chunk.data()};
-            DWORD flags = 0;
-            started = WSARecv(reinterpret_cast<SOCKET>(handle), &buf, 1, nullptr, &flags, &readOp.ov, nullptr) == 0;
-            if (!started) {
-                failure = WSAGetLastError();
-                started = failure == WSA_IO_PENDING;
-            }
-        } else {
-            started = ReadFile(handle, chunk.data(), static_cast<DWORD>(chunk.size()), nullptr, &readOp.ov) != 0;
-            if (!started) {
-                failure = static_cast<int>(GetLastError());
-                started = failure == ERROR_IO_PENDING || failure == ERROR_MORE_DATA;
-            }
+        bool started = ReadFile(handle, chunk.data(), static_cast<DWORD>(chunk.size()), nullptr, &readOp.ov) != 0;
+        if (!started) {
+            failure = static_cast<int>(GetLastError());
+            started = failure == ERROR_IO_PENDING || failure == ERROR_MORE_DATA;
         }
         // Started (even done at once) means the completion still comes.
         if (started) return;
@@ -125,21 +109,11 @@ struct IoContext {
         writeOp.ov = OVERLAPPED{};
         began();
         writeInFlight = true;
-        bool started = false;
         int failure = 0;
-        if (isSocket) {
-            WSABUF buf{static_cast<ULONG>(writing.size()), writing.data()};
-            started = WSASend(reinterpret_cast<SOCKET>(handle), &buf, 1, nullptr, 0, &writeOp.ov, nullptr) == 0;
-            if (!started) {
-                failure = WSAGetLastError();
-                started = failure == WSA_IO_PENDING;
-            }
-        } else {
-            started = WriteFile(handle, writing.data(), static_cast<DWORD>(writing.size()), nullptr, &writeOp.ov) != 0;
-            if (!started) {
-                failure = static_cast<int>(GetLastError());
-                started = failure == ERROR_IO_PENDING;
-            }
+        bool started = WriteFile(handle, writing.data(), static_cast<DWORD>(writing.size()), nullptr, &writeOp.ov) != 0;
+        if (!started) {
+            failure = static_cast<int>(GetLastError());
+            started = failure == ERROR_IO_PENDING;
         }
         if (started) return;
         writeInFlight = false;
@@ -155,7 +129,7 @@ struct IoContext {
             return;
         }
         if (count == 0) {  // the far end closed the stream
-            breakWith(isSocket ? WSAECONNRESET : ERROR_BROKEN_PIPE);
+            breakWith(ERROR_BROKEN_PIPE);
             return;
         }
         if (receivedOffset > 0 && receivedOffset == received.size()) {
@@ -200,25 +174,19 @@ VOID CALLBACK ioCompleted(DWORD status, DWORD count, LPOVERLAPPED ov) {
     if (last) delete c;
 }
 
-// A connected pipe or socket driven by the system's completion threads: one
+// A connected pipe driven by the system's completion threads: one
 // read always pending that fills a locked buffer, and one write in flight
 // that drains the send queue. The caller's thread only copies bytes in and
 // out, so it never blocks on the far end.
-class CompletionStream : public SimConnectStream {
+class PipeStream : public SimConnectStream {
 public:
-    ~CompletionStream() override {
+    ~PipeStream() override {
         if (c_ == nullptr) return;
         EnterCriticalSection(&c_->lock);
         c_->closing = true;
         LeaveCriticalSection(&c_->lock);
         CancelIoEx(c_->handle, nullptr);
-        if (c_->isSocket) {
-            const SOCKET s = reinterpret_cast<SOCKET>(c_->handle);
-            ::shutdown(s, SD_BOTH);
-            ::closesocket(s);
-        } else {
-            CloseHandle(c_->handle);
-        }
+        CloseHandle(c_->handle);
         // The cancelled operations still complete on the system's threads;
         // wait for them (bounded) so none runs after the library is gone.
         // When the process is ending those threads are gone and nothing
@@ -241,35 +209,18 @@ public:
     }
 
     // Takes over the handle (closed here on failure) and starts reading.
-    static std::unique_ptr<SimConnectStream> start(HANDLE handle, bool isSocket, int* error) {
+    static std::unique_ptr<SimConnectStream> start(HANDLE handle, int* error) {
         auto* c = new IoContext;
         c->handle = handle;
-        c->isSocket = isSocket;
         c->readable = CreateEventW(nullptr, TRUE, FALSE, nullptr);
         c->idle = CreateEventW(nullptr, TRUE, TRUE, nullptr);
-        bool ok = c->readable != nullptr && c->idle != nullptr;
-        if (ok && isSocket) {
-            // Overlapped calls on a non-blocking socket may refuse with
-            // "would block" instead of pending.
-            u_long blocking = 0;
-            ok = ::ioctlsocket(reinterpret_cast<SOCKET>(handle), FIONBIO, &blocking) == 0;
-            if (!ok) *error = WSAGetLastError();
-        } else if (!ok) {
+        if (c->readable == nullptr || c->idle == nullptr || !BindIoCompletionCallback(handle, ioCompleted, 0)) {
             *error = static_cast<int>(GetLastError());
-        }
-        if (ok && !BindIoCompletionCallback(handle, ioCompleted, 0)) {
-            *error = static_cast<int>(GetLastError());
-            ok = false;
-        }
-        if (!ok) {
-            if (isSocket)
-                ::closesocket(reinterpret_cast<SOCKET>(handle));
-            else
-                CloseHandle(handle);
+            CloseHandle(handle);
             delete c;
             return nullptr;
         }
-        std::unique_ptr<CompletionStream> stream(new CompletionStream(c));
+        std::unique_ptr<PipeStream> stream(new PipeStream(c));
         EnterCriticalSection(&c->lock);
         c->startRead();
         LeaveCriticalSection(&c->lock);
@@ -332,7 +283,7 @@ public:
     }
 
 private:
-    explicit CompletionStream(IoContext* c) : c_(c) {}
+    explicit PipeStream(IoContext* c) : c_(c) {}
     bool ready() const {
         EnterCriticalSection(&c_->lock);
         const bool r = c_->buffered() > 0 || c_->broken;
@@ -343,79 +294,7 @@ private:
     IoContext* c_;
 };
 
-bool waitConnected(SOCKET s, int timeoutMs, int* error) {
-    fd_set writable, failed;
-    FD_ZERO(&writable);
-    FD_ZERO(&failed);
-    FD_SET(s, &writable);
-    FD_SET(s, &failed);
-    timeval tv{timeoutMs / 1000, (timeoutMs % 1000) * 1000};
-    const int ready = ::select(0, nullptr, &writable, &failed, &tv);
-    if (ready <= 0) {
-        *error = ready == 0 ? WSAETIMEDOUT : WSAGetLastError();
-        return false;
-    }
-    int soError = 0;
-    int len = sizeof soError;
-    if (::getsockopt(s, SOL_SOCKET, SO_ERROR, reinterpret_cast<char*>(&soError), &len) != 0) soError = WSAGetLastError();
-    if (soError == 0 && FD_ISSET(s, &failed)) soError = WSAECONNREFUSED;
-    *error = soError;
-    return soError == 0;
-}
-
-SOCKET newSocket(int af) {
-    SOCKET s = WSASocketW(af, SOCK_STREAM, IPPROTO_TCP, nullptr, 0, WSA_FLAG_OVERLAPPED | WSA_FLAG_NO_HANDLE_INHERIT);
-    if (s == INVALID_SOCKET) return s;
-    u_long nonBlocking = 1;
-    if (::ioctlsocket(s, FIONBIO, &nonBlocking) != 0) {
-        ::closesocket(s);
-        return INVALID_SOCKET;
-    }
-    return s;
-}
-
 }  // namespace
-
-std::unique_ptr<SimConnectStream> connectSimConnectTcp(IpFamily family, const std::string& host,
-                                                       const std::string& port, bool noDelay, int timeoutMs,
-                                                       int* error) {
-    int dummy = 0;
-    if (error == nullptr) error = &dummy;
-    addrinfo hints{};
-    hints.ai_family = family == IpFamily::V6 ? AF_INET6 : AF_INET;
-    hints.ai_socktype = SOCK_STREAM;
-    hints.ai_protocol = IPPROTO_TCP;
-    addrinfo* found = nullptr;
-    const int rc = ::getaddrinfo(host.empty() ? nullptr : host.c_str(), port.c_str(), &hints, &found);
-    if (rc != 0 || found == nullptr) {
-        *error = rc != 0 ? rc : WSAHOST_NOT_FOUND;
-        return nullptr;
-    }
-    SOCKET s = newSocket(found->ai_family);
-    if (s == INVALID_SOCKET) {
-        *error = WSAGetLastError();
-        ::freeaddrinfo(found);
-        return nullptr;
-    }
-    bool connected = ::connect(s, found->ai_addr, static_cast<int>(found->ai_addrlen)) == 0;
-    if (!connected) {
-        const int e = WSAGetLastError();
-        if (e == WSAEWOULDBLOCK)
-            connected = waitConnected(s, timeoutMs, error);
-        else
-            *error = e;
-    }
-    ::freeaddrinfo(found);
-    if (!connected) {
-        ::closesocket(s);
-        return nullptr;
-    }
-    if (noDelay) {
-        BOOL one = TRUE;
-        ::setsockopt(s, IPPROTO_TCP, TCP_NODELAY, reinterpret_cast<const char*>(&one), sizeof one);
-    }
-    return CompletionStream::start(reinterpret_cast<HANDLE>(s), true, error);
-}
 
 std::unique_ptr<SimConnectStream> openSimConnectPipe(const std::string& path, int busyWaitMs, int* error) {
     int dummy = 0;
@@ -423,7 +302,7 @@ std::unique_ptr<SimConnectStream> openSimConnectPipe(const std::string& path, in
     for (int attempt = 0; attempt < 2; ++attempt) {
         HANDLE h = CreateFileA(path.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING,
                                FILE_FLAG_OVERLAPPED, nullptr);
-        if (h != INVALID_HANDLE_VALUE) return CompletionStream::start(h, false, error);
+        if (h != INVALID_HANDLE_VALUE) return PipeStream::start(h, error);
         *error = static_cast<int>(GetLastError());
         if (*error != ERROR_PIPE_BUSY || attempt > 0) break;
         if (!WaitNamedPipeA(path.c_str(), static_cast<DWORD>(busyWaitMs))) break;
@@ -445,39 +324,6 @@ std::string simConnectRegistryPort(IpFamily family) {
     if (rc != ERROR_SUCCESS || (type != REG_SZ && type != REG_EXPAND_SZ)) return {};
     value[size < 20 ? size : 20] = '\0';
     return value;
-}
-
-SimConnectListener::~SimConnectListener() { close(); }
-
-bool SimConnectListener::listen(IpFamily family, std::uint16_t port) {
-    close();
-    const int af = family == IpFamily::V6 ? AF_INET6 : AF_INET;
-    SOCKET s = newSocket(af);
-    if (s == INVALID_SOCKET) return false;
-    socket_ = static_cast<std::uintptr_t>(s);
-    sockaddr_storage storage{};
-    int len = 0;
-    if (af == AF_INET6) {
-        auto* a = reinterpret_cast<sockaddr_in6*>(&storage);
-        a->sin6_family = AF_INET6;
-        a->sin6_addr = in6addr_loopback;
-        a->sin6_port = htons(port);
-        len = sizeof *a;
-    } else {
-        auto* a = reinterpret_cast<sockaddr_in*>(&storage);
-        a->sin_family = AF_INET;
-        a->sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-        a->sin_port = htons(port);
-        len = sizeof *a;
-    }
-    if (::bind(s, reinterpret_cast<sockaddr*>(&storage), len) != 0 || ::listen(s, 8) != 0 ||
-        ::getsockname(s, reinterpret_cast<sockaddr*>(&storage), &len) != 0) {
-        close();
-        return false;
-    }
-    port_ = ntohs(af == AF_INET6 ? reinterpret_cast<sockaddr_in6*>(&storage)->sin6_port
-                                 : reinterpret_cast<sockaddr_in*>(&storage)->sin_port);
-    return true;
 }
 
 namespace {
@@ -523,42 +369,30 @@ bool SimConnectListener::listenPipe(const std::string& name) {
     return true;
 }
 
-std::unique_ptr<SimConnectStream> SimConnectListener::accept(int timeoutMs) {
-    if (pipeOverlapped_ != nullptr) {
-        auto* ov = static_cast<OVERLAPPED*>(pipeOverlapped_);
-        if (pipe_ == nullptr && !armPipe(pipeName_, ov, pipe_, pipePending_)) return nullptr;
-        if (pipePending_) {
-            if (WaitForSingleObject(ov->hEvent, static_cast<DWORD>(timeoutMs)) != WAIT_OBJECT_0) return nullptr;
-            DWORD n = 0;
-            const BOOL ok = GetOverlappedResult(static_cast<HANDLE>(pipe_), ov, &n, FALSE);
-            pipePending_ = false;
-            if (!ok) {
-                CloseHandle(static_cast<HANDLE>(pipe_));
-                pipe_ = nullptr;
-                return nullptr;
-            }
+std::unique_ptr<SimConnectStream> SimConnectListener::acceptPipe(int timeoutMs) {
+    if (pipeOverlapped_ == nullptr) return nullptr;
+    auto* ov = static_cast<OVERLAPPED*>(pipeOverlapped_);
+    if (pipe_ == nullptr && !armPipe(pipeName_, ov, pipe_, pipePending_)) return nullptr;
+    if (pipePending_) {
+        if (WaitForSingleObject(ov->hEvent, static_cast<DWORD>(timeoutMs)) != WAIT_OBJECT_0) return nullptr;
+        DWORD n = 0;
+        const BOOL ok = GetOverlappedResult(static_cast<HANDLE>(pipe_), ov, &n, FALSE);
+        pipePending_ = false;
+        if (!ok) {
+            CloseHandle(static_cast<HANDLE>(pipe_));
+            pipe_ = nullptr;
+            return nullptr;
         }
-        HANDLE connected = static_cast<HANDLE>(pipe_);
-        pipe_ = nullptr;
-        // The next client finds an instance waiting too.
-        armPipe(pipeName_, ov, pipe_, pipePending_);
-        int error = 0;
-        return CompletionStream::start(connected, false, &error);
     }
-    if (socket_ == kInvalid) return nullptr;
-    const SOCKET s = static_cast<SOCKET>(socket_);
-    WSAPOLLFD p{s, POLLRDNORM, 0};
-    if (WSAPoll(&p, 1, timeoutMs) <= 0) return nullptr;
-    SOCKET c = ::accept(s, nullptr, nullptr);
-    if (c == INVALID_SOCKET) return nullptr;
-    SetHandleInformation(reinterpret_cast<HANDLE>(c), HANDLE_FLAG_INHERIT, 0);
+    HANDLE connected = static_cast<HANDLE>(pipe_);
+    pipe_ = nullptr;
+    // The next client finds an instance waiting too.
+    armPipe(pipeName_, ov, pipe_, pipePending_);
     int error = 0;
-    return CompletionStream::start(reinterpret_cast<HANDLE>(c), true, &error);
+    return PipeStream::start(connected, &error);
 }
 
-void SimConnectListener::close() {
-    if (socket_ != kInvalid) ::closesocket(static_cast<SOCKET>(socket_));
-    socket_ = kInvalid;
+void SimConnectListener::closePipe() {
     if (pipe_ != nullptr) {
         auto* ov = static_cast<OVERLAPPED*>(pipeOverlapped_);
         CancelIoEx(static_cast<HANDLE>(pipe_), nullptr);
@@ -572,7 +406,6 @@ void SimConnectListener::close() {
     pipeOverlapped_ = nullptr;
     if (pipeEvent_ != nullptr) CloseHandle(static_cast<HANDLE>(pipeEvent_));
     pipeEvent_ = nullptr;
-    port_ = 0;
 }
 
 }  // namespace rez::platform

@@ -3,38 +3,51 @@
 #include <winsock2.h>
 #include <ws2tcpip.h>
 
-#include <utility>
+#include "platform/tcp_address.h"
 
 namespace rez::platform {
 
+const int socketErrorWouldBlock = WSAEWOULDBLOCK;
+const int socketErrorConnectionReset = WSAECONNRESET;
+
 namespace {
 
-constexpr std::uintptr_t kInvalid = ~std::uintptr_t{0};
-SOCKET sock(std::uintptr_t s) { return static_cast<SOCKET>(s); }
+SOCKET sock(NativeSocket s) { return static_cast<SOCKET>(s); }
 
-bool ipv4Address(const std::string& host, std::uint16_t port, sockaddr_in& address) {
-    address = sockaddr_in{};
-    address.sin_family = AF_INET;
-    address.sin_port = htons(port);
-    if (inet_pton(AF_INET, host.c_str(), &address.sin_addr) != 1) {
-        WSASetLastError(WSAEINVAL);
-        return false;
-    }
-    return true;
-}
-
-SOCKET newTcpSocket() {
+SOCKET newTcpSocket(IpFamily family) {
+    const int af = addressFamily(family);
     // Overlapped like a plain socket(), and never inherited.
-    SOCKET s = WSASocketW(AF_INET, SOCK_STREAM, IPPROTO_TCP, nullptr, 0, WSA_FLAG_OVERLAPPED | WSA_FLAG_NO_HANDLE_INHERIT);
+    SOCKET s = WSASocketW(af, SOCK_STREAM, IPPROTO_TCP, nullptr, 0, WSA_FLAG_OVERLAPPED | WSA_FLAG_NO_HANDLE_INHERIT);
     if (s == INVALID_SOCKET && WSAGetLastError() == WSAEINVAL) {
         // Systems before Windows 7 SP1 do not know the flag.
-        s = WSASocketW(AF_INET, SOCK_STREAM, IPPROTO_TCP, nullptr, 0, WSA_FLAG_OVERLAPPED);
+        s = WSASocketW(af, SOCK_STREAM, IPPROTO_TCP, nullptr, 0, WSA_FLAG_OVERLAPPED);
         if (s != INVALID_SOCKET) SetHandleInformation(reinterpret_cast<HANDLE>(s), HANDLE_FLAG_INHERIT, 0);
     }
     return s;
 }
 
-timeval timeoutOf(int timeoutMs) { return timeval{timeoutMs / 1000, (timeoutMs % 1000) * 1000}; }
+// Numeric text that is no address fails with WSAEINVAL, a name that
+// resolves to nothing with getaddrinfo's own error.
+bool resolve(IpFamily family, const char* host, const std::string& port, bool numeric, sockaddr_storage& address,
+             int& length) {
+    const int rc = findTcpAddress(family, host, port, numeric, address, length);
+    if (rc != 0) WSASetLastError(numeric ? WSAEINVAL : rc);
+    return rc == 0;
+}
+
+timeval timeoutOf(int timeoutMs) {
+    if (timeoutMs < 0) timeoutMs = 0;
+    return timeval{timeoutMs / 1000, (timeoutMs % 1000) * 1000};
+}
+
+// select for one readable socket: 1, 0 on a time-out, SOCKET_ERROR.
+int selectReadable(SOCKET s, int timeoutMs) {
+    fd_set readable;
+    FD_ZERO(&readable);
+    FD_SET(s, &readable);
+    timeval timeout = timeoutOf(timeoutMs);
+    return ::select(0, &readable, nullptr, nullptr, &timeout);
+}
 
 }  // namespace
 
@@ -49,25 +62,19 @@ std::string socketErrorText(int code) {
     return out.empty() ? "Unknown error " + std::to_string(code) : out;
 }
 
-TcpClient::~TcpClient() { close(); }
-
-TcpClient::TcpClient(TcpClient&& other) noexcept : socket_(std::exchange(other.socket_, kInvalid)) {}
-
-TcpClient& TcpClient::operator=(TcpClient&& other) noexcept {
-    if (this != &other) {
-        close();
-        socket_ = std::exchange(other.socket_, kInvalid);
-    }
-    return *this;
+bool TcpClient::closeSocket(NativeSocket& socket) {
+    if (socket == kNoSocket) return true;
+    const int result = ::closesocket(sock(socket));
+    socket = kNoSocket;
+    return result == 0;
 }
 
-bool TcpClient::isOpen() const { return socket_ != kInvalid; }
-
-bool TcpClient::open() {
+bool TcpClient::open(IpFamily family) {
     close();
-    const SOCKET s = newTcpSocket();
+    family_ = family;
+    const SOCKET s = newTcpSocket(family);
     if (s == INVALID_SOCKET) return false;
-    socket_ = static_cast<std::uintptr_t>(s);
+    socket_ = static_cast<NativeSocket>(s);
     return true;
 }
 
@@ -76,10 +83,17 @@ bool TcpClient::setNonBlocking() {
     return ioctlsocket(sock(socket_), FIONBIO, &mode) == 0;
 }
 
-bool TcpClient::connect(const std::string& host, std::uint16_t port, int timeoutMs) {
-    sockaddr_in address;
-    if (!ipv4Address(host, port, address)) return false;
-    if (::connect(sock(socket_), reinterpret_cast<sockaddr*>(&address), sizeof address) == 0) return true;
+bool TcpClient::setNoDelay() {
+    const BOOL yes = TRUE;
+    return setsockopt(sock(socket_), IPPROTO_TCP, TCP_NODELAY, reinterpret_cast<const char*>(&yes), sizeof yes) == 0;
+}
+
+bool TcpClient::connectTo(const std::string& host, const std::string& port, bool numericHost, int timeoutMs) {
+    sockaddr_storage address;
+    int addressLength = 0;
+    const char* node = host.empty() && !numericHost ? nullptr : host.c_str();
+    if (!resolve(family_, node, port, numericHost, address, addressLength)) return false;
+    if (::connect(sock(socket_), reinterpret_cast<sockaddr*>(&address), addressLength) == 0) return true;
     if (WSAGetLastError() != WSAEWOULDBLOCK) return false;
     // A non-blocking connect reports success as writability and failure as
     // an exception.
@@ -111,11 +125,7 @@ int TcpClient::send(const void* data, int length) {
 }
 
 int TcpClient::waitReadable(int timeoutMs) {
-    fd_set readable;
-    FD_ZERO(&readable);
-    FD_SET(sock(socket_), &readable);
-    timeval timeout = timeoutOf(timeoutMs);
-    const int n = ::select(0, &readable, nullptr, nullptr, &timeout);
+    const int n = selectReadable(sock(socket_), timeoutMs);
     if (n == SOCKET_ERROR) return -1;
     return n > 0 ? 1 : 0;
 }
@@ -125,58 +135,39 @@ int TcpClient::receive(void* buffer, int length) {
     return n == SOCKET_ERROR ? -1 : n;
 }
 
-bool TcpClient::close() {
-    if (socket_ == kInvalid) return true;
-    const int result = ::closesocket(sock(socket_));
-    socket_ = kInvalid;
-    return result == 0;
-}
-
 bool TcpClient::inheritable() const {
-    if (socket_ == kInvalid) return false;
+    if (socket_ == kNoSocket) return false;
     DWORD flags = 0;
     return GetHandleInformation(reinterpret_cast<HANDLE>(sock(socket_)), &flags) && (flags & HANDLE_FLAG_INHERIT) != 0;
 }
 
-TcpListener::~TcpListener() { close(); }
-
-bool TcpListener::isOpen() const { return socket_ != kInvalid; }
-
-bool TcpListener::listen(std::uint16_t port) {
+bool TcpListener::listen(IpFamily family, std::uint16_t port) {
     close();
-    const SOCKET s = newTcpSocket();
+    const SOCKET s = newTcpSocket(family);
     if (s == INVALID_SOCKET) return false;
-    socket_ = static_cast<std::uintptr_t>(s);
-    sockaddr_in address;
-    if (!ipv4Address("127.0.0.1", port, address) ||
-        ::bind(s, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0 || ::listen(s, 8) != 0) {
+    socket_ = static_cast<NativeSocket>(s);
+    family_ = family;
+    sockaddr_storage address;
+    int length = 0;
+    if (!resolve(family, nullptr, std::to_string(port), true, address, length) ||
+        ::bind(s, reinterpret_cast<sockaddr*>(&address), length) != 0 || ::listen(s, 8) != 0 ||
+        ::getsockname(s, reinterpret_cast<sockaddr*>(&address), &length) != 0) {
         const int error = WSAGetLastError();
         close();
         WSASetLastError(error);
         return false;
     }
+    port_ = portOf(address);
     return true;
 }
 
 bool TcpListener::accept(TcpClient& connection, int timeoutMs) {
-    fd_set readable;
-    FD_ZERO(&readable);
-    FD_SET(sock(socket_), &readable);
-    timeval timeout = timeoutOf(timeoutMs);
-    if (::select(0, &readable, nullptr, nullptr, &timeout) <= 0) return false;
+    if (selectReadable(sock(socket_), timeoutMs) <= 0) return false;
     const SOCKET s = ::accept(sock(socket_), nullptr, nullptr);
     if (s == INVALID_SOCKET) return false;
     SetHandleInformation(reinterpret_cast<HANDLE>(s), HANDLE_FLAG_INHERIT, 0);
-    connection.close();
-    connection.socket_ = static_cast<std::uintptr_t>(s);
+    connection.adopt(static_cast<NativeSocket>(s), family_);
     return true;
-}
-
-bool TcpListener::close() {
-    if (socket_ == kInvalid) return true;
-    const int result = ::closesocket(sock(socket_));
-    socket_ = kInvalid;
-    return result == 0;
 }
 
 }  // namespace rez::platform
