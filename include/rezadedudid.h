@@ -144,7 +144,10 @@ REZ_API bool initWindSerial(const wchar_t* portName, int baudRate, const wchar_t
  * auto-connect is on), then every 2 ms writes the queued messages with their
  * checksum and the auto message, and reads the controller's frames. Holds the
  * named sections "Rovandelix_tx" and "Rovandelix_rx" (512 bytes each) while it
- * runs. Returns 1 once stopped. */
+ * runs. Returns 1 once stopped. One link loop runs at a time: a call made
+ * while another thread's loop runs returns 0 at once; a call made while a stop
+ * is still waiting for the old loop waits until that loop has returned, then
+ * runs. The calling thread gets its own priority back when the call returns. */
 REZ_API int startREZadEdudid_Thread(void);
 /* Stops the serial link and the UDP threads, and waits until the loops that
  * were running have ended; returns at once when none was running. */
@@ -178,7 +181,10 @@ REZ_API double getOutputTimeFrame(void);
 REZ_API void startUPDListenThread(void);
 /* Sends the queued controller messages (with their checksum) and the auto
  * message to the multicast group from the preferred wired adapter, every 2 ms,
- * on the calling thread until stopREZadEdudid_Thread or a failure. */
+ * on the calling thread until stopREZadEdudid_Thread or a failure. One sender
+ * runs at a time: a call made while another thread's sender runs returns at
+ * once without sending; one made while a stop still waits for the old sender
+ * waits until it has returned. */
 REZ_API void startUPDMulticastSenderThread(void);
 /* Takes the group (four dotted decimal parts, each at most 255) and the low 16
  * bits of port for the next sender start; invalid text keeps the old ones. */

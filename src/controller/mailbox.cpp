@@ -68,6 +68,19 @@ int queueOutgoingMessage(std::span<const std::uint8_t> bytes) {
     return 1;
 }
 
+void advanceAutoMessage(const MessageQueue::Message& written, std::atomic<std::int32_t>& repeatCount) {
+    constexpr std::int32_t kRepeatLimit = 10;
+    MessageQueue& queue = mailbox().autoQueue;
+    if (queue.popFrontIfSame(written, 2)) {
+        repeatCount = 0;
+    } else if (repeatCount.load() > kRepeatLimit) {
+        queue.popFrontIfSame(written);
+        repeatCount = 1;
+    } else {
+        ++repeatCount;
+    }
+}
+
 namespace {
 
 int sendMessage(const unsigned char* message) {

@@ -4,6 +4,7 @@
 // receive queues filled by the frame parser, and the four exports over them.
 // A message handed in through a bare pointer ends at its first end marker
 // (0x0A 0x0D) within 512 bytes; the library does not look at its lead bytes.
+#include <atomic>
 #include <cstddef>
 #include <cstdint>
 #include <span>
@@ -48,6 +49,15 @@ std::size_t messageExtent(const std::uint8_t* bytes, std::size_t available = kMa
 // goes this way: its 36 bytes carry floats, and a float can hold the end
 // marker pair, which would end the frame early if it were measured.
 int queueOutgoingMessage(std::span<const std::uint8_t> bytes);
+
+// The auto-message rule of both transports, each keeping its own count.
+// A transport writes a copy of autoQueue's front message on every pass, then
+// calls this with that copy. A newer message queued behind it takes over at
+// once (count 0); a lone one is dropped once the count passes 10 (so it goes
+// out 12 times from a count of 0, 11 after a drop, which leaves the count at
+// 1). Only the message written is ever removed: the other transport takes
+// from the same queue and may have removed it already.
+void advanceAutoMessage(const MessageQueue::Message& written, std::atomic<std::int32_t>& repeatCount);
 
 }  // namespace rez
 

@@ -37,6 +37,13 @@ std::optional<MessageQueue::Message> MessageQueue::takeFront() {
     return first;
 }
 
+bool MessageQueue::popFrontIfSame(const Message& expected, std::size_t atLeast) {
+    std::lock_guard lock(mutex_);
+    if (messages_.empty() || messages_.size() < atLeast || messages_.front() != expected) return false;
+    messages_.pop_front();
+    return true;
+}
+
 std::size_t MessageQueue::size() const {
     std::lock_guard lock(mutex_);
     return messages_.size();

@@ -35,6 +35,11 @@ public:
     // Removes and returns the oldest message in one step, so two consumers
     // can never both receive the same message.
     std::optional<Message> takeFront();
+    // Removes the oldest message only while the queue holds at least
+    // `atLeast` and that message still equals `expected`: a consumer that
+    // wrote a copy removes what it wrote, not whatever another consumer (or
+    // a clear and a push) has put in front since.
+    bool popFrontIfSame(const Message& expected, std::size_t atLeast = 1);
 
     std::size_t size() const;
     bool empty() const;

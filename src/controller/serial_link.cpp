@@ -30,9 +30,19 @@ constexpr std::size_t kSectionSize = 512;
 constexpr int kPausedSleepMs = 100;
 constexpr int kStandardPortTries = 3;
 constexpr int kStandardPortRetryMs = 500;
-// A lone auto message is written on this many passes after the first before
-// it is dropped (the count runs 0..11 the first time, 1..11 after that).
-constexpr int kAutoRepeatLimit = 10;
+// Once a controller answered: a write that cannot hand its bytes to the
+// driver within this long means the controller stopped taking them (at
+// 250000 baud even a 512-byte message needs 21 ms once there is room). The
+// 10 s the port opens with would hold the port, and with it pause and stop,
+// for that long per message.
+constexpr std::uint32_t kWriteTimeoutMs = 50;
+// A read returns as soon as anything came, or after this long with nothing,
+// so a probe waiting for its reply looks at the run flags in between.
+constexpr std::uint32_t kShortReadMs = 20;
+// How long the standard port's probe waits for the reply in all.
+constexpr std::int64_t kProbeReplyMs = 10000;
+// Waits that a stop or a pause cuts short are slept in steps of this.
+constexpr int kWaitStepMs = 10;
 
 // Creates and maps one of the link's named sections; a view that cannot be
 // mapped is reported and its section closed, a failed creation is silent.
@@ -44,85 +54,123 @@ void openSection(platform::SharedMemory& section, const char* name) {
     }
 }
 
+void useLinkTimeouts(CSerialPort& port) {
+    platform::SerialTimeouts timeouts = port.GetTimeouts();
+    timeouts.readInterval = platform::serialTimeoutMax;
+    timeouts.readTotalMultiplier = platform::serialTimeoutMax;
+    timeouts.readTotalConstant = kShortReadMs;
+    timeouts.writeTotalMultiplier = 0;
+    timeouts.writeTotalConstant = kWriteTimeoutMs;
+    port.SetTimeouts(timeouts);
+}
+
+// A write cut short by its time-out fails like any failing call: the
+// controller is no longer taking what the link sends.
+void writeAll(CSerialPort& port, const std::uint8_t* data, std::size_t size) {
+    if (port.Write(data, static_cast<int>(size)) < static_cast<int>(size)) throwSerialException();
+}
+
+// Reads up to `size` bytes that are already there; the count read.
+std::size_t readWaiting(CSerialPort& port, std::uint8_t* data, std::size_t size) {
+    std::size_t got = 0;
+    while (got < size) {
+        const int n = port.Read(data + got, static_cast<int>(size - got));
+        if (n <= 0) break;
+        got += static_cast<std::size_t>(n);
+    }
+    return got;
+}
+
 // A failed port call: reported, and the port closed.
 void portFailed(const CSerialException& e) {
     consolePrint(" Serial Exception Error: %u \n", e.m_dwError);
     closeControllerPort();
 }
 
-// Writes every queued message with its checksum. Once the port has failed
-// the rest are dropped, since each would only fail the same way; the port is
-// then closed and false returned.
-bool writeTransmitQueue(CSerialPort& port) {
-    bool portOk = true;
-    while (auto message = mailbox().serialTxQueue.takeFront()) {
-        if (!portOk || message->empty()) continue;
+bool loopGoesOn(const LoopEntry& entry) { return linkFlags().linkRunning.load() && !entry.stopped(); }
+
+// Whether the loop may still use the port: it runs, and neither the host's
+// pause nor live UDP traffic has asked it to stand aside.
+bool mayUsePort(const LoopEntry& entry) {
+    const LinkFlags& flags = linkFlags();
+    return loopGoesOn(entry) && flags.interfaceRunning.load() && !flags.udpLive.load();
+}
+
+// Sleeps `ms`, or less when the loop is stopped or paused meanwhile; false then.
+bool sleepUnlessEnded(int ms, const LoopEntry& entry) {
+    for (int slept = 0; slept < ms; slept += kWaitStepMs) {
+        if (!mayUsePort(entry)) return false;
+        platform::sleepMs(std::min(kWaitStepMs, ms - slept));
+    }
+    return mayUsePort(entry);
+}
+
+// Writes the queued messages with their checksum, each taken whole, for as
+// long as the loop may use the port. On the first failure the port is
+// closed and the rest dropped, since each would only fail the same way.
+// False when the port failed.
+bool writeTransmitQueue(CSerialPort& port, const LoopEntry& entry) {
+    MessageQueue& queue = mailbox().serialTxQueue;
+    while (mayUsePort(entry)) {
+        auto message = queue.takeFront();
+        if (!message) break;
+        if (message->empty()) continue;
         writeChecksumTrailer(*message);
         try {
-            port.Write(message->data(), static_cast<int>(message->size()));
+            writeAll(port, message->data(), message->size());
         } catch (const CSerialException& e) {
             portFailed(e);
-            portOk = false;
+            queue.clear();
+            return false;
         }
     }
-    return portOk;
+    return true;
 }
 
 // Between passes: what was queued since goes out at once, as long as the
 // link still holds the port and has not been paused or stood aside.
-void writeOnWake(SerialLink& link) {
-    const LinkFlags& flags = linkFlags();
-    if (!flags.linkRunning.load() || !flags.interfaceRunning.load() || flags.udpLive.load()) return;
+void writeOnWake(SerialLink& link, const LoopEntry& entry) {
+    if (!mayUsePort(entry)) return;
     std::lock_guard<std::mutex> use(link.portUse);
-    if (flags.portConnected.load()) writeTransmitQueue(controllerPort());
+    if (linkFlags().portConnected.load()) writeTransmitQueue(controllerPort(), entry);
 }
 
 // One Connected pass's port work: the transmit queue with checksums, the
-// auto message with its repeat rule, and every byte the controller sent.
+// auto message with its repeat rule, and what the controller had sent when
+// the pass began (a device that never stops sending cannot hold the pass).
 // A failing call closes the port; the rest of the pass then touches the port
 // no more, and the next pass finds the link Searching.
 // Returns false when the port failed.
-bool exchangeWithController(SerialLink& link) {
-    LinkFlags& flags = linkFlags();
-    Mailbox& box = mailbox();
+bool exchangeWithController(SerialLink& link, const LoopEntry& entry) {
     CSerialPort& port = controllerPort();
-    bool portOk = writeTransmitQueue(port);
-    auto fail = [&](const CSerialException& e) {
-        portFailed(e);
-        portOk = false;
-    };
+    bool portOk = writeTransmitQueue(port, entry);
+    if (portOk && !mayUsePort(entry)) return true;  // paused or stopped meanwhile
 
-    // The auto message keeps its end marker. A lone one is repeated until
-    // the count runs out; a newer one behind it takes over after one write.
-    if (auto first = box.autoQueue.front()) {
-        if (portOk && first->size() > 2) {
+    // The auto message keeps its end marker.
+    if (auto message = mailbox().autoQueue.front()) {
+        if (portOk && message->size() > 2) {
             try {
-                port.Write(first->data(), static_cast<int>(first->size()));
+                writeAll(port, message->data(), message->size());
             } catch (const CSerialException& e) {
-                fail(e);
+                portFailed(e);
+                portOk = false;
             }
         }
-        if (box.autoQueue.size() >= 2) {
-            box.autoQueue.popFront();
-            flags.autoRepeatCount = 0;
-        } else if (flags.autoRepeatCount.load() > kAutoRepeatLimit) {
-            box.autoQueue.popFront();
-            flags.autoRepeatCount = 1;
-        } else {
-            ++flags.autoRepeatCount;
-        }
+        advanceAutoMessage(*message, linkFlags().autoRepeatCount);
     }
     if (!portOk) return false;
 
-    // One byte per call, asking the driver's queue size before each.
     try {
-        while (port.BytesWaiting() > 0) {
-            std::uint8_t byte = 0;
-            if (port.Read(&byte, 1) != 1) break;
-            link.serialRxBuffer.push_back(byte);
+        std::uint32_t waiting = port.BytesWaiting();
+        std::uint8_t chunk[kMaxMessageLength];
+        while (waiting > 0) {
+            const std::size_t got = readWaiting(port, chunk, std::min<std::size_t>(waiting, sizeof chunk));
+            if (got == 0) break;
+            link.serialRxBuffer.insert(link.serialRxBuffer.end(), chunk, chunk + got);
+            waiting -= static_cast<std::uint32_t>(got);
         }
     } catch (const CSerialException& e) {
-        fail(e);
+        portFailed(e);
         return false;
     }
     return true;
@@ -141,18 +189,21 @@ void serialLinkLoop(const LoopEntry& entry) {
     // linkRunning was raised when the loop entered the library.
     flags.linkEnded = false;
     flags.interfaceRunning = true;
+    link.serialRxBuffer.clear();  // a cut frame of an earlier session is no frame
     link.linkClock.restart();
     const bool onWake = transmitOnWake();
 
-    while (flags.linkRunning.load() && !entry.stopped()) {
+    while (loopGoesOn(entry)) {
         link.passes.fetch_add(1, std::memory_order_relaxed);
         if (!flags.interfaceRunning.load() || flags.udpLive.load()) {
-            platform::sleepMs(kPausedSleepMs);
+            // Paused: a stop still ends the loop at once.
+            for (int slept = 0; slept < kPausedSleepMs && loopGoesOn(entry); slept += kWaitStepMs)
+                platform::sleepMs(kWaitStepMs);
             continue;
         }
         if (!flags.portConnected.load()) {
             flags.serialLive = false;
-            if (flags.autoconnectEnabled.load()) autoConnect();
+            if (flags.autoconnectEnabled.load()) autoConnect(entry);
             // Without a scan nothing here waits; the pass is paced like a
             // Connected one so that Searching does not hold a core.
             waitPrecise(link.linkClock);
@@ -162,12 +213,12 @@ void serialLinkLoop(const LoopEntry& entry) {
             std::lock_guard<std::mutex> use(link.portUse);
             // The host may have paused (and closed the port) since the check above.
             if (!flags.portConnected.load()) continue;
-            if (!exchangeWithController(link)) continue;
+            if (!exchangeWithController(link, entry)) continue;
         }
         if (parseFrames(link.serialRxBuffer, mailbox().serialRxQueue)) flags.serialLive = true;
         if (onWake)
-            waitPrecise(link.linkClock, mailbox().serialTxWake, [&link] {
-                writeOnWake(link);
+            waitPrecise(link.linkClock, mailbox().serialTxWake, [&link, &entry] {
+                writeOnWake(link, entry);
                 return true;
             });
         else
@@ -181,52 +232,54 @@ void serialLinkLoop(const LoopEntry& entry) {
     flags.linkEnded = true;
 }
 
-bool autoConnect() {
+bool autoConnect(const LoopEntry& entry) {
     LinkFlags& flags = linkFlags();
     SerialLink& link = serialLink();
-    platform::sleepMs(50);
+    if (!sleepUnlessEnded(50, entry)) return false;
     std::vector<std::uint32_t> ports;
     if (!CEnumerateSerial::UsingQueryDosDevice(ports)) {
         consolePrint("CEnumerateSerial::UsingQueryDosDevice failed, Error:%u\n", platform::serialLastError());
         return false;
     }
-    platform::sleepMs(50);
+    if (!sleepUnlessEnded(50, entry)) return false;
     for (std::uint32_t number : ports) consolePrint("COM%u ", number);
 
     CSerialPort& port = controllerPort();
     for (std::uint32_t number : ports) {
-        platform::sleepMs(200);
-        if (!flags.linkRunning.load() || !flags.interfaceRunning.load() || !flags.autoconnectEnabled.load()) return false;
+        if (!sleepUnlessEnded(200, entry) || !flags.autoconnectEnabled.load()) return false;
         if (!checkUsbId(comName(number))) continue;
 
         std::unique_lock<std::mutex> use(link.portUse);
+        // The host's probe of the standard port has the line now.
+        if (link.standardProbe.load() || flags.portConnected.load()) return false;
         if (!openControllerPort(static_cast<int>(number))) {
             closeControllerPort();
             consolePrint("Serialexception , Error:%u\n", platform::serialLastError());
             continue;
         }
         try {
+            useLinkTimeouts(port);
             port.Purge(true, false);
-            port.Write(kIdentityRequest.data(), static_cast<int>(kIdentityRequest.size()));
-            port.Write(kIdentityRequest.data(), static_cast<int>(kIdentityRequest.size()));
+            writeAll(port, kIdentityRequest.data(), kIdentityRequest.size());
+            writeAll(port, kIdentityRequest.data(), kIdentityRequest.size());
             platform::sleepMs(10);
             const std::uint32_t waiting = port.BytesWaiting();
             if (waiting >= kShortFrameLength) {
                 // Only the last 8 bytes can be the reply to the second request.
                 std::vector<std::uint8_t> older(waiting - kShortFrameLength);
-                if (!older.empty()) port.Read(older.data(), static_cast<int>(older.size()));
+                readWaiting(port, older.data(), older.size());
                 ShortFrame reply{};
-                if (port.Read(reply.data(), static_cast<int>(reply.size())) < static_cast<int>(reply.size())) {
+                if (readWaiting(port, reply.data(), reply.size()) < reply.size()) {
                     closeControllerPort();
                     return false;
                 }
                 if (matchesAnyIdentityReply(reply)) {
-                    flags.portConnected = true;
-                    use.unlock();
                     // What piled up while no controller answered is stale (cue
                     // frames of ticks long past), and a full queue would
                     // refuse this connection's handshake.
                     mailbox().serialTxQueue.clear();
+                    flags.portConnected = true;
+                    use.unlock();
                     sendMessagemmf(kCommand4Message.data());
                     sendMessagemmf(kCommand2Request.data());
                     return true;
@@ -243,7 +296,17 @@ bool autoConnect() {
 
 bool connectStandardPort() {
     LinkFlags& flags = linkFlags();
+    SerialLink& link = serialLink();
     if (flags.portConnected.load()) return false;
+    // Two host threads resuming at once would probe one line twice over.
+    if (link.standardProbe.exchange(true)) return false;
+    struct ProbeDone {
+        ~ProbeDone() { serialLink().standardProbe = false; }
+    } probeDone;
+    // The probe gives up when the host pauses or stops the link meanwhile.
+    const std::uint64_t generation = link.stopGeneration.load();
+    auto abandoned = [&] { return !flags.interfaceRunning.load() || link.stopGeneration.load() != generation; };
+
     platform::sleepMs(5);
     const int number = flags.standardPort.load();
     if (!checkUsbId(comName(number))) {
@@ -251,34 +314,59 @@ bool connectStandardPort() {
         return false;
     }
 
-    std::lock_guard<std::mutex> use(serialLink().portUse);
-    if (flags.portConnected.load()) return false;  // the scan got there first
     CSerialPort& port = controllerPort();
     try {
-        if (openControllerPort(number)) {
+        bool opened = false;
+        {
+            std::lock_guard<std::mutex> use(link.portUse);
+            if (flags.portConnected.load()) return false;  // the scan got there first
+            opened = openControllerPort(number);
+            if (opened) useLinkTimeouts(port);
+        }
+        if (opened) {
             consolePrint("opened..");
             platform::sleepMs(15);
-            port.Purge(true, false);
-            port.Write(kIdentityRequest.data(), static_cast<int>(kIdentityRequest.size()));
-            port.Write(kIdentityRequest.data(), static_cast<int>(kIdentityRequest.size()));
+            {
+                std::lock_guard<std::mutex> use(link.portUse);
+                port.Purge(true, false);
+                writeAll(port, kIdentityRequest.data(), kIdentityRequest.size());
+                writeAll(port, kIdentityRequest.data(), kIdentityRequest.size());
+            }
             ShortFrame reply{};
-            // May wait for the whole read time-out the port was opened with.
-            if (port.Read(reply.data(), static_cast<int>(reply.size())) == static_cast<int>(reply.size())) {
+            std::size_t got = 0;
+            const std::int64_t deadline = platform::counterNow() + kProbeReplyMs * platform::counterFrequency() / 1000;
+            // Short reads, the lock taken per read: the loop and the host's
+            // pause and stop never wait for a silent device.
+            while (got < reply.size() && !abandoned() && platform::counterNow() < deadline) {
+                std::lock_guard<std::mutex> use(link.portUse);
+                if (!port.isOpen()) break;
+                const int n = port.Read(reply.data() + got, static_cast<int>(reply.size() - got));
+                if (n > 0) got += static_cast<std::size_t>(n);
+            }
+            if (got == reply.size()) {
+                std::lock_guard<std::mutex> use(link.portUse);
                 // Only the first reply form names a controller this port may use.
                 if (reply != kIdentityReplies[0]) {
                     consolePrint(".. wrong id");
                     closeControllerPort();
                     return false;
                 }
-                consolePrint("..id correct. \n");
-                flags.portConnected = true;
-                return true;
+                if (!abandoned() && port.isOpen()) {
+                    consolePrint("..id correct. \n");
+                    // What piled up while no controller answered is stale.
+                    mailbox().serialTxQueue.clear();
+                    flags.portConnected = true;
+                    return true;
+                }
             }
         }
     } catch (const CSerialException&) {
         consolePrint("Error port open..");
     }
-    closeControllerPort();
+    {
+        std::lock_guard<std::mutex> use(link.portUse);
+        closeControllerPort();
+    }
     consolePrint("Serialexception when open port. , Error:%u\n", platform::serialLastError());
     platform::sleepMs(15);
     return false;
@@ -291,12 +379,15 @@ int runLink() {
     // Counted from the first instruction to the last, so that a stop that
     // sees no loop here may return at once and one that sees it waits until
     // the loop has released everything.
-    const LoopEntry entry(&link.activeLoops);
+    LoopEntry entry(&link.activeLoops);
+    switch (entry.claim(LoopKind::SerialLink)) {
+        case LoopEntry::Claim::Busy: return 0;  // another thread's loop runs
+        case LoopEntry::Claim::Stopped: return 1;
+        case LoopEntry::Claim::Taken: break;
+    }
     if (!entry.raise(linkFlags().linkRunning)) return 1;  // stopped as it entered
 
-    platform::requestTimerResolution();
-    platform::raiseProcessPriority();
-    platform::raiseThreadPriority();
+    const platform::LentThreadPriority priority;
 
     platform::SharedMemory tx;
     platform::SharedMemory rx;
@@ -311,8 +402,13 @@ int runLink() {
 
     rx.close();
     tx.close();
-    std::lock_guard<std::mutex> use(link.portUse);
-    closeControllerPort();
+    {
+        std::lock_guard<std::mutex> use(link.portUse);
+        closeControllerPort();
+    }
+    // Nothing comes over serial any more: the UDP transport may carry the
+    // traffic. No newer link loop can run yet, as this one holds its place.
+    linkFlags().serialLive = false;
     return 1;
 }
 
@@ -339,7 +435,11 @@ int resumeLink() {
     LinkFlags& flags = linkFlags();
     flags.interfaceRunning = true;
     if (flags.autoconnectEnabled.load()) return 1;  // the loop's scan connects
+    SerialLink& link = serialLink();
+    const std::uint64_t generation = link.stopGeneration.load();
     for (int attempt = 0; attempt < kStandardPortTries; ++attempt) {
+        // A pause or a stop since the call ends the attempts.
+        if (!flags.interfaceRunning.load() || link.stopGeneration.load() != generation) return 0;
         connectStandardPort();
         if (flags.portConnected.load()) return 1;
         platform::sleepMs(kStandardPortRetryMs);
@@ -383,6 +483,7 @@ LoopEntry::LoopEntry(std::atomic<int>* counter) : counter_(counter) {
 LoopEntry::~LoopEntry() {
     SerialLink& link = serialLink();
     std::lock_guard<std::mutex> control(link.runControl);
+    if (held_ != kNoPlace) link.holders[held_] = nullptr;
     if (--link.loopsByGeneration[generation_] == 0) link.loopsByGeneration.erase(generation_);
     if (counter_ != nullptr) counter_->fetch_sub(1);
 }
@@ -392,6 +493,31 @@ bool LoopEntry::raise(std::atomic<bool>& runFlag) const {
     if (stopped()) return false;
     runFlag = true;
     return true;
+}
+
+void LoopEntry::lower(std::atomic<bool>& runFlag) const {
+    std::lock_guard<std::mutex> control(serialLink().runControl);
+    if (!stopped()) runFlag = false;
+}
+
+LoopEntry::Claim LoopEntry::claim(LoopKind kind) {
+    SerialLink& link = serialLink();
+    const auto place = static_cast<std::size_t>(kind);
+    for (;;) {
+        {
+            std::lock_guard<std::mutex> control(link.runControl);
+            if (stopped()) return Claim::Stopped;
+            const LoopEntry* holder = link.holders[place];
+            if (holder == nullptr) {
+                link.holders[place] = this;
+                held_ = place;
+                return Claim::Taken;
+            }
+            if (!holder->stopped()) return Claim::Busy;
+        }
+        // The holder was stopped and is on its way out.
+        platform::sleepMs(1);
+    }
 }
 
 }  // namespace rez

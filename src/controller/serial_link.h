@@ -9,7 +9,10 @@
 // pass's writes and reads, one probe, a close) happens under the link's
 // port-use lock, and the loop re-checks portConnected under it, so a pause
 // never closes the port in the middle of a pass and a resume's probe never
-// shares the line with the loop. The lock is never held across a wait.
+// shares the line with the loop. The lock is never held across a wait, and
+// no stretch under it lasts long: the line's write time-out is short once a
+// controller answered, and a probe waits for its reply in short reads.
+#include <array>
 #include <atomic>
 #include <cstdint>
 #include <map>
@@ -20,6 +23,8 @@
 #include "rezadedudid.h"
 
 namespace rez {
+
+class LoopEntry;
 
 struct SerialLink {
     SampleClock linkClock;                   // paces the loop, measures the pass time
@@ -32,7 +37,13 @@ struct SerialLink {
     std::mutex runControl;
     std::atomic<std::uint64_t> stopGeneration{0};          // written under runControl
     std::map<std::uint64_t, int> loopsByGeneration;        // loops now inside, by the generation they entered in
+    std::array<const LoopEntry*, 3> holders{};             // the loop of each kind that runs now (runControl)
+    std::atomic<bool> standardProbe{false};                // a host thread probes the standard port now
 };
+
+// The lent loops that each run once at a time: two of a kind would share one
+// port, one clock and one repeat count.
+enum class LoopKind : std::size_t { SerialLink = 0, UdpListener = 1, MulticastSender = 2 };
 
 // The one process-wide link state.
 SerialLink& serialLink() noexcept;
@@ -56,17 +67,29 @@ public:
     bool stopped() const { return serialLink().stopGeneration.load() != generation_; }
     // Raises a run flag unless a stop came since the entry.
     bool raise(std::atomic<bool>& runFlag) const;
+    // Clears a run flag unless a stop came since the entry: after a stop the
+    // flag may belong to a loop started since.
+    void lower(std::atomic<bool>& runFlag) const;
+
+    enum class Claim { Taken, Busy, Stopped };
+    // Takes the one place of its kind for as long as the entry lives. Busy
+    // when a loop of that kind runs; while one that a stop has ended is still
+    // on its way out, waits for it to leave. Stopped when a stop comes first.
+    Claim claim(LoopKind kind);
 
 private:
     std::uint64_t generation_;
     std::atomic<int>* counter_;
+    static constexpr std::size_t kNoPlace = ~std::size_t{0};
+    std::size_t held_ = kNoPlace;
 };
 
 // The loop itself (startREZadEdudid_Thread without the priorities and the
 // named sections).
 void serialLinkLoop(const LoopEntry& entry);
-// One scan of every listed COM port; true when a controller answered.
-bool autoConnect();
+// One scan of every listed COM port for the loop of `entry`; true when a
+// controller answered. Ends early once that loop is stopped or paused.
+bool autoConnect(const LoopEntry& entry);
 // One probe of the standard port; true when the controller answered.
 bool connectStandardPort();
 

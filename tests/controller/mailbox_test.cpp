@@ -238,6 +238,25 @@ TEST_F(MailboxExports, AutoQueueTakes150) {
     EXPECT_EQ(box.autoQueue.size(), 150u);
 }
 
+// A transport that wrote the front auto message removes only that one: the
+// other transport may have removed it already, and what is behind is unsent.
+TEST_F(MailboxExports, AutoMessageStepRemovesOnlyTheMessageWritten) {
+    const Bytes a = makeMessage(8, 1), b = makeMessage(8, 2), c = makeMessage(8, 3);
+    struct Case { std::vector<Bytes> queued, left; std::int32_t before, after; };
+    const Case cases[] = {{{a}, {a}, 0, 1}, {{a}, {}, 11, 1}, {{a, b}, {b}, 5, 0},
+                          {{b}, {b}, 11, 1}, {{b, c}, {b, c}, 3, 4}};  // the last two: `a` already taken
+    for (const Case& k : cases) {
+        box.autoQueue.clear();
+        for (const Bytes& m : k.queued) box.autoQueue.push(m);
+        std::atomic<std::int32_t> count{k.before};
+        advanceAutoMessage(a, count);
+        std::vector<Bytes> left;
+        while (auto m = box.autoQueue.takeFront()) left.push_back(*m);
+        EXPECT_EQ(left, k.left) << k.before;
+        EXPECT_EQ(count.load(), k.after) << k.before;
+    }
+}
+
 TEST_F(MailboxExports, ReadGivesEachFrameKindWhole) {
     flags.serialLive = true;
     std::vector<Bytes> sent;

@@ -9,6 +9,7 @@
 #include <atomic>
 #include <functional>
 #include <mutex>
+#include <set>
 #include <cstdint>
 #include <string>
 #include <thread>
@@ -19,7 +20,14 @@
 #include "controller/mailbox.h"
 #include "controller/serial_ports.h"
 #include "platform/clock.h"
+#include "platform/environment.h"
+#include "platform/priority.h"
 #include "sim/emulated_controller.h"
+#include "network/udp_listen.h"
+#include "network/multicast_sender.h"
+#include "sim/fake_sysfs.h"
+#include "sim/multicast_member.h"
+#include "sim/pty_pair.h"
 
 using namespace rez::sim;  // the stand-ins for games, controllers and networks
 
@@ -380,6 +388,69 @@ TEST_F(SerialLink, PassTimeIsAboutTwoMillisecondsWhileConnected) {
     EXPECT_EQ(isConnected(), 1);
 }
 
+// Nothing queued before a probe connects reaches the controller, on either
+// path; and serial traffic ends with the loop, or UDP would stand aside.
+TEST_F(SerialLink, StaleQueueIsDroppedOnConnectAndLiveTrafficEndsWithTheLoop) {
+    const Bytes stale = EmulatedController::makeFrame(0xFC, 36, Trailer::Marker, 0x5E);
+    for (const bool scan : {false, true}) {
+        resetAll();
+        {
+            LinkThread link;
+            for (int i = 0; i < 5; ++i) sendMessagemmf(stale.data());
+            scan ? (void)enableAutoconnect() : connectStandardPort();
+            ASSERT_TRUE(eventually([] { return linkFlags().portConnected.load(); }));
+            ASSERT_TRUE(controller_.send(EmulatedController::makeFrame(0xF9, 8, Trailer::Checksum)));
+            ASSERT_TRUE(eventually([] { return linkFlags().serialLive.load(); }));
+        }
+        EXPECT_EQ(countEqual(controller_.frames(), withChecksum(stale)), 0u) << scan;
+        EXPECT_FALSE(linkFlags().serialLive.load());
+    }
+}
+
+// A flooding device cannot hold a pass: each reads what was there at its start.
+TEST_F(SerialLink, FloodingDeviceDoesNotHoldThePass) {
+    LinkThread link;
+    connectStandardPort();
+    const std::uint64_t before = serialLink().passes.load();
+    const std::int64_t end = platform::counterNow() + 5 * platform::counterFrequency();
+    while (serialLink().passes.load() < before + 50 && platform::counterNow() < end) controller_.send(Bytes(4096, 0));
+    EXPECT_GE(serialLink().passes.load(), before + 50);
+}
+
+// Pause and stop wait neither for a probe of a silent device nor for writes
+// to a controller that answered once and then stopped reading (the line
+// fills and every write runs out of time).
+TEST(SerialLinkDeaf, PauseAndStopReturnPromptly) {
+    if (!sim::FakeSysfs::supported()) GTEST_SKIP() << "needs a line with a USB identity";
+    for (const int c : {0, 1, 2, 3}) {
+        const bool answers = c & 1, stop = c & 2;
+        linkFlags().reset();
+        mailbox().clearAll();
+        sim::FakeSysfs sysfs;
+        sim::PtyPair line;
+        std::string why;
+        ASSERT_TRUE(line.open(why) && sysfs.addUsbPort(line.portName(), "1A86", "7523", "0264")) << why;
+        setStandartPort(line.portName().c_str());
+        auto link = std::make_unique<LinkThread>();
+        std::thread host([] { resumeInterface(); });
+        unsigned char request[16];
+        for (int got = 0, tries = 0; got < 16 && tries < 5; ++tries) got += std::max(0, line.read(request + got, 16 - got, 2000));
+        if (answers) {
+            line.write({0xF9, 0xF9, 0x01, 0x00, 0x01, 0x00, 0x0A, 0x0D});
+            host.join();
+            Bytes longest(512, 0x11);
+            longest[510] = 0x0A, longest[511] = 0x0D;
+            for (int i = 0; i < 150; ++i) sendMessagemmf(longest.data());
+            ASSERT_TRUE(eventually([] { return mailbox().serialTxQueue.size() < 150; }));
+        }
+        const std::int64_t start = platform::counterNow();
+        stop ? stopREZadEdudid_Thread() : (void)pauseInterface();
+        EXPECT_LT(platform::counterNow() - start, platform::counterFrequency() / 2) << "case " << c;
+        if (!answers) host.join();
+        link.reset();
+    }
+}
+
 // Without a controller: the loop and the exports on their own.
 class SerialLinkAlone : public ::testing::Test {
 protected:
@@ -446,6 +517,86 @@ TEST_F(SerialLinkAlone, SearchingWithoutTheScanIsPacedNotSpinning) {
     EXPECT_LE(static_cast<double>(during), ms) << during << " passes in " << ms << " ms";
     EXPECT_GT(during, 0u);
 }
+
+// One link loop at a time: a second start returns 0 at once, and one that
+// comes while a stop waits for the old loop (held here by the port lock)
+// runs only once that loop has left. The lent thread gets its priority back.
+TEST_F(SerialLinkAlone, OneLoopAtATime) {
+    platform::setEnvironmentVariable("REZ_REALTIME", "1");  // Linux raises only when asked
+    std::atomic<long> before{0}, after{0};
+    std::thread first([&] { before = platform::threadSchedulingNow(), startREZadEdudid_Thread(), after = platform::threadSchedulingNow(); });
+    ASSERT_TRUE(eventually([] { return linkFlags().linkRunning.load(); }));
+    EXPECT_EQ(startREZadEdudid_Thread(), 0);
+    std::atomic<int> later{-1};
+    std::thread stopper, second;
+    {
+        std::lock_guard<std::mutex> hold(serialLink().portUse);
+        const std::uint64_t generation = serialLink().stopGeneration.load();
+        stopper = std::thread([] { stopREZadEdudid_Thread(); });
+        ASSERT_TRUE(eventually([&] { return serialLink().stopGeneration.load() != generation; }));
+        second = std::thread([&] { later = startREZadEdudid_Thread(); });
+        ASSERT_TRUE(eventually([] { return serialLink().activeLoops.load() == 2; }));
+        EXPECT_FALSE(eventually([] { return linkFlags().linkRunning.load(); }, 200)) << "ran beside the old loop";
+    }
+    stopper.join();
+    first.join();
+    platform::unsetEnvironmentVariable("REZ_REALTIME");
+    EXPECT_EQ(after.load(), before.load());
+    ASSERT_TRUE(eventually([] { return linkFlags().linkRunning.load(); }));
+    stopREZadEdudid_Thread();
+    second.join();
+    EXPECT_EQ(later.load(), 1);
+}
+
+#if !defined(_WIN32)
+// The multicast sender beside the other loops, in a network namespace.
+// Stale messages never go out; each one the sender removes is one it sent,
+// though another consumer takes from the same queue; a second sender
+// returns at once; an old sender's end stops no loop started after the stop.
+TEST(SenderTransport, TakesOnlyWhatItSendsAndEndsOnlyItsOwnRun) {
+    const sim::NetworkRun run = sim::runInNetwork([](sim::MulticastMember& member) -> std::string {
+        auto numbered = [](int i) { return std::vector<std::uint8_t>{0xFC, 0xFC, std::uint8_t(i >> 8), std::uint8_t(i), 0x0A, 0x0D}; };
+        for (int i = 0; i < 3; ++i) mailbox().udpTxQueue.push(numbered(0));
+        std::thread first([] { startUPDMulticastSenderThread(); });
+        std::string failure = eventually([] { return linkFlags().udpStarted.load(); }, 5000) ? "" : "no start\n";
+        std::set<int> seen;
+        std::atomic<bool> pushing{true};
+        std::thread other([&] {
+            while (pushing.load())
+                if (auto m = mailbox().udpTxQueue.takeFront()) seen.insert((*m)[2] << 8 | (*m)[3]);
+        });
+        for (int i = 1; i <= 3000; ++i) {
+            while (!mailbox().udpTxQueue.push(numbered(i))) std::this_thread::yield();
+            mailbox().udpTxWake.signal();
+        }
+        pushing = false;
+        other.join();
+        auto all = [&] {
+            std::set<int> both = seen;
+            for (const auto& r : member.received()) both.insert(r.bytes[2] << 8 | r.bytes[3]);
+            return both;
+        };
+        eventually([&] { return all().size() >= 3000; });
+        if (all().count(0) != 0 || all().size() != 3000) failure += std::to_string(all().size()) + " seen\n";
+        startUPDMulticastSenderThread();  // returns at once beside the first
+        linkFlags().interfaceRunning = false;  // the first idles in 100 ms sleeps
+        const std::uint64_t generation = serialLink().stopGeneration.load();
+        std::thread stopper([] { stopREZadEdudid_Thread(); });
+        eventually([&] { return serialLink().stopGeneration.load() != generation; });
+        std::thread listener([] { startUPDListenThread(); });
+        eventually([] { return linkFlags().udpRunning.load(); });
+        stopper.join();
+        first.join();
+        if (!linkFlags().udpRunning.load()) failure += "the old sender's end stopped the newer listener\n";
+        stopREZadEdudid_Thread();
+        listener.join();
+        return failure;
+    });
+    if (run.outcome == sim::NetworkRun::NoNamespace) GTEST_SKIP() << run.text;
+    EXPECT_EQ(run.text, "");
+}
+
+#endif
 
 }  // namespace
 }  // namespace rez
