@@ -3,10 +3,11 @@
 #include <cstdint>
 
 #include "platform/network_adapters.h"
+#include "platform/udp_socket.h"
 
 namespace rez {
 
-std::string GetPreferredEthernetAdapter(ErrorLog& log) {
+WiredAdapter choosePreferredEthernetAdapter(ErrorLog& log) {
     log.logInfo("Starting GetPreferredEthernetAdapter routine.");
     const platform::AdapterList list = platform::listNetworkAdapters();
     switch (list.failure) {
@@ -49,9 +50,22 @@ std::string GetPreferredEthernetAdapter(ErrorLog& log) {
     for (const auto& address : best->unicast) {
         if (!address.ipv4) continue;
         log.logInfo("Selected adapter IP: " + address.text);
-        return address.text;
+        WiredAdapter chosen;
+        if (!platform::inetAddr(address.text, chosen.address)) return {};
+        chosen.text = address.text;
+        // Without a prefix from the system only the address itself is trusted.
+        if (address.prefixLength >= 0 && address.prefixLength <= 32) chosen.prefixLength = address.prefixLength;
+        return chosen;
     }
     return {};
+}
+
+std::string GetPreferredEthernetAdapter(ErrorLog& log) { return choosePreferredEthernetAdapter(log).text; }
+
+bool WiredAdapter::onSubnet(std::uint32_t peer) const {
+    if (!found()) return false;
+    const std::uint32_t mask = prefixLength == 0 ? 0 : ~std::uint32_t{0} << (32 - prefixLength);
+    return (peer & mask) == (address & mask);
 }
 
 }  // namespace rez

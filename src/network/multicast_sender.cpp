@@ -73,11 +73,12 @@ SampleClock& senderClock() {
 
 std::string errorText(const char* prefix) { return prefix + std::to_string(platform::lastSocketError()); }
 
-// Ends the sender after a failure that leaves the UDP loops stopped.
-void endStopped() {
-    LinkFlags& flags = linkFlags();
-    flags.udpRunning = false;
-    flags.udpEnded = true;
+// Ends the sender after a failure, or at its normal end: the UDP loops are
+// stopped, unless a stop came first, after which the run flag may already
+// belong to loops the host started since.
+void endStopped(const LoopEntry& entry) {
+    entry.lower(linkFlags().udpRunning);
+    linkFlags().udpEnded = true;
 }
 
 // One message as it goes on the wire: a copy with the checksum over its
@@ -90,10 +91,9 @@ bool sendCopy(platform::UdpSocket& socket, std::vector<std::uint8_t> message, bo
 
 // Every queued message, with its checksum. False when a send failed.
 bool sendQueued(platform::UdpSocket& socket, std::uint32_t group, std::uint16_t port) {
-    MessageQueue& queue = mailbox().udpTxQueue;
-    while (auto message = queue.front()) {
+    // Taken whole before it is sent: the listener may clear the queue meanwhile.
+    while (auto message = mailbox().udpTxQueue.takeFront()) {
         if (message->size() > 2 && !sendCopy(socket, std::move(*message), true, group, port)) return false;
-        queue.popFront();
     }
     return true;
 }
@@ -104,53 +104,47 @@ bool sendPass(platform::UdpSocket& socket, std::uint32_t group, std::uint16_t po
     Mailbox& box = mailbox();
     if (!sendQueued(socket, group, port)) return false;
     if (auto message = box.autoQueue.front()) {
-        if (message->size() > 2 &&
-            !sendCopy(socket, std::move(*message), controllerVersionLatch().load() != 0, group, port))
+        if (message->size() > 2 && !sendCopy(socket, *message, controllerVersionLatch().load() != 0, group, port))
             return false;
-        // A newer auto message replaces this one on the next pass; the last
-        // one is repeated until the count passes 10, then dropped.
-        std::atomic<std::int32_t>& count = networkSettings().udpAutoRepeatCount;
-        if (box.autoQueue.size() >= 2) {
-            box.autoQueue.popFront();
-            count = 0;
-        } else {
-            if (count.load() > 10) {
-                box.autoQueue.popFront();
-                count = 0;
-            }
-            ++count;
-        }
+        advanceAutoMessage(*message, networkSettings().udpAutoRepeatCount);
     }
     return true;
 }
 
 void runSender() {
-    const LoopEntry entry;
+    LoopEntry entry;
+    // One sender at a time: the pacing clock and the repeat count are the
+    // process's, and two would send every message twice.
+    switch (entry.claim(LoopKind::MulticastSender)) {
+        case LoopEntry::Claim::Busy: return;
+        case LoopEntry::Claim::Stopped:
+            linkFlags().udpEnded = true;
+            return;
+        case LoopEntry::Claim::Taken: break;
+    }
     ErrorLog log("error_log.txt");
     LinkFlags& flags = linkFlags();
     log.logInfo("Multicast Thread started.");
-    platform::requestTimerResolution();
-    platform::raiseProcessPriority();
-    platform::raiseThreadPriority();
+    const platform::LentThreadPriority priority;
 
     const int startup = platform::netStartup();
     if (startup != 0) {
         log.logInfo("Multicastthread:WSAStartup failed with error: " + std::to_string(startup));
-        endStopped();
+        endStopped(entry);
         return;
     }
     const std::string adapter = GetPreferredEthernetAdapter(log);
     if (adapter.empty()) {
         log.logInfo("Multicastthread:No suitable Ethernet found , exiting");
         platform::netCleanup();
-        endStopped();
+        endStopped(entry);
         return;
     }
     platform::UdpSocket socket;
     if (!socket.open()) {
         log.logInfo(errorText("Multicastthread:Socket failed with error: "));
         platform::netCleanup();
-        endStopped();
+        endStopped(entry);
         return;
     }
     if (!socket.bindAddress(adapter, 0)) {
@@ -161,6 +155,16 @@ void runSender() {
         return;
     }
     log.logInfo("Multicastthread: Bound to Ip: " + adapter);
+    // Frames leave by the wired adapter and stay on its link, even where the
+    // route table prefers another adapter (a Wi-Fi route of lower metric).
+    std::uint32_t source = 0;
+    platform::inetAddr(adapter, source);
+    if (!socket.setMulticastInterface(source) || !socket.setMulticastTtl(1)) {
+        log.logInfo(errorText("Multicastthread: Socket failed to set the multicast interface with error: "));
+        socket.close();
+        platform::netCleanup();
+        return;
+    }
 
     // Read once: a group set later takes effect at the next start.
     std::uint32_t group = 0xFFFFFFFFu;  // what inet_addr gives for text it cannot read
@@ -174,6 +178,9 @@ void runSender() {
         flags.udpEnded = true;
         return;
     }
+    // What piled up before this sender took the controller is stale: cue
+    // frames of ticks long past.
+    mailbox().udpTxQueue.clear();
     flags.udpEnded = false;
     flags.interfaceRunning = true;
     flags.udpStarted = true;
@@ -200,7 +207,7 @@ void runSender() {
             log.logInfo(errorText("Multicastthread: Send failed:"));
             socket.close();
             platform::netCleanup();
-            endStopped();
+            endStopped(entry);
             return;
         }
     }
@@ -213,12 +220,12 @@ void runSender() {
         log.logInfo(errorText("Multicastthread: Closing Socket failed:"));
         socket.close();
         platform::netCleanup();
-        endStopped();
+        endStopped(entry);
         return;
     }
     log.logInfo(errorText("Multicastthread: Exiting:"));
     platform::netCleanup();
-    endStopped();
+    endStopped(entry);
 }
 
 void setAddress(const char* address, unsigned port) {

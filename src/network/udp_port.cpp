@@ -21,7 +21,11 @@ void UdpPort::release() {
     started_ = false;
 }
 
-int UdpPort::openPort(int port) {
+int UdpPort::openPort(int port) { return open(port, nullptr); }
+
+int UdpPort::openPort(int port, const std::string& address) { return open(port, &address); }
+
+int UdpPort::open(int port, const std::string* address) {
     log_.logInfo("Opening port: " + std::to_string(port));
     // Opening again must not leave the earlier socket and start-up behind.
     if (started_) release();
@@ -44,8 +48,9 @@ int UdpPort::openPort(int port) {
     }
     // The port travels as 16 bits, as the system's address structure holds it.
     address_ = 0;
+    if (address != nullptr) platform::inetAddr(*address, address_);
     port_ = static_cast<std::uint16_t>(port);
-    if (!socket_.bindAny(port_)) {
+    if (!(address != nullptr ? socket_.bindAddress(*address, port_) : socket_.bindAny(port_))) {
         log_.logError("Binding socket failed with error: " + std::to_string(platform::lastSocketError()));
         release();
         return 0;

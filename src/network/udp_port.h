@@ -1,9 +1,11 @@
 #pragma once
 // The library's receiving UDP endpoint: one IPv4 datagram socket bound to a
-// port on every local interface, non-blocking, with its own log. The UDP game
+// port on every local interface (or on one address), non-blocking, with its
+// own log. The UDP game
 // readers and the UDP listen thread poll it from their 2 ms loops.
 #include <array>
 #include <cstdint>
+#include <string>
 #include <vector>
 
 #include "log/error_log.h"
@@ -24,6 +26,9 @@ public:
 
     // 1 when the socket is bound, 0 on any failure (logged, already undone).
     int openPort(int port);
+    // The same on one local address (dotted IPv4) only, so that datagrams
+    // sent to the machine's other interfaces never reach the socket.
+    int openPort(int port, const std::string& address);
     // One datagram, or empty when none is queued, on a receive error, or for
     // a datagram longer than the receive area. Waits at most about 1 us.
     std::vector<std::uint8_t> receive();
@@ -37,12 +42,14 @@ public:
     std::vector<std::uint8_t> bytes;  // scratch for owners
     int senderAddressLength = 0;      // scratch for owners
 
-    // The bind address (any address and the port) after openPort, then the
-    // sender of the last datagram received; host byte order.
+    // The bind address (any address, or the one asked for, and the port)
+    // after openPort, then the sender of the last datagram received; host
+    // byte order.
     std::uint32_t senderAddress() const { return address_; }
     std::uint16_t senderPort() const { return port_; }
 
 private:
+    int open(int port, const std::string* address);
     int receiveInto(std::uint8_t* buffer);
     void release();
 

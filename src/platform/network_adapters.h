@@ -4,7 +4,8 @@
 //
 // Windows: GetAdaptersAddresses for IPv4, with the adapter's friendly name,
 // operational status, interface type, IPv4 interface metric and unicast
-// addresses.
+// addresses. The list is asked for again, a few times, while it grows between
+// the call that sizes it and the one that fills it.
 // Linux: getifaddrs in interface-index order, named by the interface name.
 // From /sys/class/net/<name> (the folder REZ_SYSFS_NET_DIR names instead, for
 // tests): up when operstate reads "up" (the "unknown" of loopback and dummy
@@ -22,7 +23,8 @@ inline constexpr std::uint32_t kNoAdapterMetric = 2147483647u;
 
 struct AdapterAddress {
     bool ipv4 = false;
-    std::string text;  // dotted IPv4 or IPv6 text
+    std::string text;       // dotted IPv4 or IPv6 text
+    int prefixLength = -1;  // bits of the on-link subnet; -1 when the system gave none
 };
 
 struct NetworkAdapter {

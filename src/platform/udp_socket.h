@@ -65,6 +65,16 @@ public:
     int sendTo(const void* data, int length, const std::string& host, std::uint16_t port);
     // The same to an IPv4 address in host byte order.
     int sendTo(const void* data, int length, std::uint32_t address, std::uint16_t port);
+    // Multicast leaves by the interface that holds `address` (host byte
+    // order), not by whichever one the route table prefers: on Windows a
+    // Wi-Fi route with a lower metric would otherwise carry it even from a
+    // socket bound to the wired adapter.
+    bool setMulticastInterface(std::uint32_t address);
+    // Hops a multicast datagram may take; 1 keeps it on the local link.
+    bool setMulticastTtl(int hops);
+    // What the system holds for the two, as it reports them back.
+    bool multicastInterface(std::uint32_t& address) const;
+    bool multicastTtl(int& hops) const;
     // Closes the socket; false when the system reports a failure.
     bool close();
     bool isOpen() const;

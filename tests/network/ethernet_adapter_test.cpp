@@ -53,7 +53,9 @@ Outcome chooseInNamespace(const std::vector<std::string>& setup, const std::stri
             if (std::system(command.c_str()) != 0) report('F', "set-up failed: " + command);
         if (!sysfsOverride.empty()) ::setenv("REZ_SYSFS_NET_DIR", sysfsOverride.c_str(), 1);
         ErrorLog log("error_log.txt");
-        report('O', GetPreferredEthernetAdapter(log));
+        // With its subnet, by which the listener tells the controller's network.
+        const WiredAdapter chosen = choosePreferredEthernetAdapter(log);
+        report('O', chosen.found() ? chosen.text + "/" + std::to_string(chosen.prefixLength) : "");
     }
     ::close(fds[1]);
     Outcome outcome{'F', "the child reported nothing"};
@@ -89,18 +91,18 @@ TEST(EthernetAdapter, ChoosesTheActiveWiredAdapterWithTheStrictlyLowestMetric) {
     };
     const std::vector<Case> cases = {
         {"metrics 25 then 5: the 5 wins, its first IPv4 address",
-         {kPair, "ip addr add 10.1.0.1/24 dev e1 metric 25", "ip addr add 10.2.0.1/24 dev e2 metric 5",
+         {kPair, "ip addr add 10.1.0.1/24 dev e1 metric 25", "ip addr add 10.2.0.1/16 dev e2 metric 5",
           "ip addr add 10.3.0.1/24 dev e2 metric 9"},
          false,
          {kStart, examining("lo"), kSkip, examining("e1"), kActive, lower(25), examining("e2"), kActive, lower(5),
           "[INFO] Best adapter selected: e2 with metric: 5", "[INFO] Selected adapter IP: 10.2.0.1"},
-         "10.2.0.1"},
+         "10.2.0.1/16"},
         {"equal metrics: the first listed stays",
          {kPair, "ip addr add 10.1.0.1/24 dev e1 metric 7", "ip addr add 10.2.0.1/24 dev e2 metric 7"},
          false,
          {kStart, examining("lo"), kSkip, examining("e1"), kActive, lower(7), examining("e2"), kActive,
           "[INFO] Best adapter selected: e1 with metric: 7", "[INFO] Selected adapter IP: 10.1.0.1"},
-         "10.1.0.1"},
+         "10.1.0.1/24"},
         {"loopback, a tunnel and a wired adapter whose link is down",
          {"ip tuntap add dev t0 mode tun && ip link set t0 up && ip addr add 10.5.0.1/24 dev t0",
           "ip link add name e2 type veth peer name e1 && ip link set e2 up", "ip addr add 10.1.0.1/24 dev e2"},

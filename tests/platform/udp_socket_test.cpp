@@ -64,7 +64,9 @@ TEST(Sockets, NoneOpensOutsideNetworkStartUp) {
         netCleanup();
         const int inForce = kind.open();
         EXPECT_NE(inForce, socketErrorNotStarted) << "one start-up is still in force";
-        if (kind.opensInForce) EXPECT_EQ(inForce, 0);
+        if (kind.opensInForce) {
+            EXPECT_EQ(inForce, 0);
+        }
         netCleanup();
         EXPECT_EQ(kind.open(), socketErrorNotStarted) << "after the last clean-up";
     }
@@ -91,6 +93,22 @@ TEST(UdpSocket, DatagramLongerThanTheBufferIsDroppedAsAnError) {
         ASSERT_EQ(receiver.waitReadable(5000), 1);
         EXPECT_EQ(receiver.receiveFrom(buffer, sizeof buffer, nullptr), 10) << "the next datagram comes whole";
         EXPECT_EQ(buffer[9], 0x22);
+    }
+    netCleanup();
+}
+
+// The sender's frames must leave by the wired adapter and stay near it,
+// whatever the route table prefers; the system reports back what it holds.
+TEST(UdpSocket, MulticastInterfaceAndHopsAreThoseSet) {
+    ASSERT_EQ(netStartup(), 0);
+    {
+        UdpSocket sender;
+        std::uint32_t address = 0;
+        int hops = 0;
+        ASSERT_TRUE(sender.open() && sender.setMulticastInterface(0x7F000001u) && sender.setMulticastTtl(3));
+        ASSERT_TRUE(sender.multicastInterface(address) && sender.multicastTtl(hops));
+        EXPECT_EQ(address, 0x7F000001u);
+        EXPECT_EQ(hops, 3) << "1, the usual default, would not show a setter that does nothing";
     }
     netCleanup();
 }

@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cstdlib>
 #include <chrono>
 #include <functional>
 #include <string>
@@ -35,21 +36,6 @@ namespace {
 
 using test::LogFolder;
 using Bytes = std::vector<std::uint8_t>;
-
-bool waitFor(const std::function<bool()>& condition, std::chrono::milliseconds limit = std::chrono::seconds(20)) {
-    const auto deadline = std::chrono::steady_clock::now() + limit;
-    while (!condition()) {
-        if (std::chrono::steady_clock::now() > deadline) return false;
-        platform::sleepMs(5);
-    }
-    return true;
-}
-
-bool hasEntry(const LogFolder& folder, const std::string& entry) {
-    for (const auto& line : folder.entries())
-        if (line == entry) return true;
-    return false;
-}
 
 void resetLink() {
     linkFlags().reset();
@@ -111,78 +97,6 @@ TEST(NetworkSettings, TakeOnlyFourDottedDecimalPartsThatFit) {
     resetLink();
 }
 
-Bytes shortFrame(std::uint8_t command, std::uint8_t value) { return {0xF9, 0xF9, command, 0, value, 0, 0x0A, 0x0D}; }
-
-Bytes readOne() {
-    Bytes buffer(kMaxMessageLength);
-    const int n = readMessagemmf(buffer.data());
-    buffer.resize(static_cast<std::size_t>(n > 0 ? n : 0));
-    return buffer;
-}
-
-TEST(UdpListenThread, GoesLiveOnFramesStandsAsideForSerialAndExpiresAfterEightSeconds) {
-    LogFolder folder;
-    resetLink();
-    const std::uint16_t port = 53241 + 7;
-    setUDPport(port);
-    ASSERT_EQ(platform::netStartup(), 0);
-    platform::UdpSocket game;
-    ASSERT_TRUE(game.open());
-    auto send = [&](const Bytes& datagram) {
-        return game.sendTo(datagram.data(), static_cast<int>(datagram.size()), "127.0.0.1", port) ==
-               static_cast<int>(datagram.size());
-    };
-
-    std::thread listener([] { startUPDListenThread(); });
-    ASSERT_TRUE(waitFor([&] { return hasEntry(folder, "[INFO] Port " + std::to_string(port) + " opened successfully."); }));
-    EXPECT_TRUE(linkFlags().udpRunning && linkFlags().udpStarted);
-
-    // Two whole frames and the start of a third: the cut one is lost.
-    Bytes datagram = shortFrame(3, 1);
-    Bytes second = shortFrame(3, 2);
-    second[6] = 0xAB;  // checksum form
-    writeChecksumTrailer(second);
-    datagram.insert(datagram.end(), second.begin(), second.end());
-    datagram.insert(datagram.end(), {0xF9, 0xF9, 0x03});
-    ASSERT_TRUE(send(datagram));
-    ASSERT_TRUE(waitFor([] { return linkFlags().udpLive.load() && newMessagemmf() == 1; }));
-    EXPECT_EQ(readOne(), shortFrame(3, 1));
-    ASSERT_TRUE(waitFor([] { return newMessagemmf() == 1; }));
-    EXPECT_EQ(readOne(), shortFrame(3, 2));
-    ASSERT_TRUE(send({0x00, 0xF9, 0x03}));  // no valid frame: ignored
-    ASSERT_TRUE(send(shortFrame(4, 0)));     // the second datagram still counts on its own
-    ASSERT_TRUE(waitFor([] { return newMessagemmf() == 1; }));
-    EXPECT_EQ(readOne(), shortFrame(4, 0));
-
-    // While the serial controller is live the datagram waits in the socket.
-    linkFlags().serialLive = true;
-    platform::sleepMs(150);
-    ASSERT_TRUE(send(shortFrame(5, 0)));
-    platform::sleepMs(300);
-    EXPECT_TRUE(mailbox().udpRxQueue.empty());
-    linkFlags().serialLive = false;
-    ASSERT_TRUE(waitFor([] { return mailbox().udpRxQueue.size() == 1; }));
-    EXPECT_EQ(readOne(), shortFrame(5, 0));
-
-    // Eight seconds after the last frame: not live, and nothing stale is sent later.
-    const auto lastFrame = std::chrono::steady_clock::now();
-    ASSERT_TRUE(mailbox().serialTxQueue.push(shortFrame(6, 0)));
-    ASSERT_TRUE(mailbox().udpTxQueue.push(shortFrame(6, 0)));
-    ASSERT_TRUE(waitFor([] { return !linkFlags().udpLive.load(); }, std::chrono::seconds(30)));
-    EXPECT_GE(std::chrono::steady_clock::now() - lastFrame, std::chrono::milliseconds(7900));
-    EXPECT_TRUE(mailbox().serialTxQueue.empty());
-    EXPECT_TRUE(mailbox().udpTxQueue.empty());
-
-    stopREZadEdudid_Thread();
-    listener.join();
-    EXPECT_TRUE(linkFlags().udpEnded);
-    EXPECT_FALSE(linkFlags().udpRunning);
-    EXPECT_EQ(folder.entries().back(), "[INFO] Port closed.");
-    game.close();
-    platform::netCleanup();
-    resetLink();
-}
-
 TEST(MulticastSender, EndsWithUdpEndedWhenNoWiredAdapterIsUp) {
     LogFolder folder;
     resetLink();
@@ -232,6 +146,31 @@ TEST(MulticastSender, EndsWithUdpEndedWhenNoWiredAdapterIsUp) {
 
 using sim::MulticastMember;
 
+bool waitFor(const std::function<bool()>& condition, std::chrono::milliseconds limit = std::chrono::seconds(20)) {
+    const auto deadline = std::chrono::steady_clock::now() + limit;
+    while (!condition()) {
+        if (std::chrono::steady_clock::now() > deadline) return false;
+        platform::sleepMs(5);
+    }
+    return true;
+}
+
+bool hasEntry(const LogFolder& folder, const std::string& entry) {
+    for (const auto& line : folder.entries())
+        if (line == entry) return true;
+    return false;
+}
+
+Bytes shortFrame(std::uint8_t command, std::uint8_t value) { return {0xF9, 0xF9, command, 0, value, 0, 0x0A, 0x0D}; }
+
+Bytes readOne() {
+    Bytes buffer(kMaxMessageLength);
+    const int n = readMessagemmf(buffer.data());
+    buffer.resize(static_cast<std::size_t>(n > 0 ? n : 0));
+    return buffer;
+}
+
+
 // A datagram the member should get: the group's port and the bytes.
 struct Expected {
     std::uint16_t port;
@@ -276,18 +215,116 @@ std::string expectReceived(MulticastMember& member, const std::vector<Expected>&
     return same ? "" : "expected\n" + describe(expected) + "got\n" + describe(got);
 }
 
+// The listener hears the adapter it is bound to; this controller sends from
+// that adapter's own address, which is on its subnet.
+TEST(UdpListenThread, GoesLiveOnFramesStandsAsideForSerialAndExpiresAfterEightSeconds) {
+    LogFolder folder;
+    resetLink();
+    const std::uint16_t port = 53241 + 7;
+    setUDPport(port);
+    inNetwork([&](sim::MulticastMember&) -> std::string {
+        platform::netStartup();
+        platform::UdpSocket game;
+        if (!game.open()) return "no socket";
+        std::string failure;
+        auto send = [&](const Bytes& datagram) {
+            if (game.sendTo(datagram.data(), static_cast<int>(datagram.size()), "10.9.0.1", port) != static_cast<int>(datagram.size()))
+                failure += "a send failed\n";
+        };
+        auto expect = [&](bool condition, const char* what) {
+            if (!condition) failure += std::string(what) + "\n";
+        };
+
+        std::thread listener([] { startUPDListenThread(); });
+        expect(waitFor([&] { return hasEntry(folder, "[INFO] Port " + std::to_string(port) + " opened successfully."); }), "not opened");
+        expect(linkFlags().udpRunning && linkFlags().udpStarted, "not running");
+
+        // Two whole frames and the start of a third: the cut one is lost.
+        Bytes datagram = shortFrame(3, 1);
+        Bytes second = shortFrame(3, 2);
+        second[6] = 0xAB;  // checksum form
+        writeChecksumTrailer(second);
+        datagram.insert(datagram.end(), second.begin(), second.end());
+        datagram.insert(datagram.end(), {0xF9, 0xF9, 0x03});
+        send(datagram);
+        expect(waitFor([] { return linkFlags().udpLive.load() && mailbox().udpRxQueue.size() == 2; }), "not live");
+        expect(readOne() == shortFrame(3, 1) && readOne() == shortFrame(3, 2), "not both whole frames");
+        send({0x00, 0xF9, 0x03});  // no valid frame: ignored
+        send(shortFrame(4, 0));     // the second datagram still counts on its own
+        expect(waitFor([] { return newMessagemmf() == 1; }) && readOne() == shortFrame(4, 0), "second datagram");
+
+        // While the serial controller is live the datagram waits in the socket.
+        linkFlags().serialLive = true;
+        platform::sleepMs(150);
+        send(shortFrame(5, 0));
+        platform::sleepMs(300);
+        expect(mailbox().udpRxQueue.empty(), "read while standing aside");
+        linkFlags().serialLive = false;
+        expect(waitFor([] { return mailbox().udpRxQueue.size() == 1; }) && readOne() == shortFrame(5, 0), "never read");
+
+        // Eight seconds after the last frame: not live, and nothing stale is sent later.
+        const auto lastFrame = std::chrono::steady_clock::now();
+        mailbox().serialTxQueue.push(shortFrame(6, 0));
+        mailbox().udpTxQueue.push(shortFrame(6, 0));
+        expect(waitFor([] { return !linkFlags().udpLive.load(); }, std::chrono::seconds(30)), "never expired");
+        expect(std::chrono::steady_clock::now() - lastFrame >= std::chrono::milliseconds(7900), "expired early");
+        expect(mailbox().serialTxQueue.empty() && mailbox().udpTxQueue.empty(), "stale messages kept");
+
+        stopREZadEdudid_Thread();
+        listener.join();
+        expect(linkFlags().udpEnded && !linkFlags().udpRunning, "flags not those of an ended loop");
+        expect(folder.entries().back() == "[INFO] Port closed.", "no closing line");
+        return failure;
+    });
+    resetLink();
+}
+// The listener hears the wired adapter's subnet only: a frame from anywhere
+// else would stand the serial link aside and reach the host. And the live
+// state it set ends with it, or a serial session afterwards stays held aside.
+TEST(UdpListenThread, HearsOnlyTheAdaptersSubnetAndItsLiveStateEndsWithIt) {
+    LogFolder folder;
+    resetLink();
+    inNetwork([&folder](MulticastMember&) -> std::string {
+        const std::uint64_t foreignBefore = udpListenState().foreignDatagrams.load();
+        std::thread listener([] { startUPDListenThread(); });
+        if (!waitFor([&] { return hasEntry(folder, "[INFO] Port 53241 opened successfully."); })) return "not opened";
+        platform::netStartup();
+        platform::UdpSocket forger, controller;
+        if (std::system("ip addr add 10.77.0.1/32 dev lo") != 0 || !forger.open() || !forger.bindAddress("10.77.0.1", 0) ||
+            !controller.open())
+            return "no forger";
+        const Bytes forged = shortFrame(2, 9), reply = shortFrame(3, 1);
+        // Off the subnet, then to an address the listener is not bound to.
+        forger.sendTo(forged.data(), 8, "10.9.0.1", 53241);
+        forger.sendTo(forged.data(), 8, "127.0.0.1", 53241);
+        controller.sendTo(reply.data(), 8, "10.9.0.1", 53241);
+        std::string failure;
+        if (!waitFor([] { return linkFlags().udpLive.load() && newMessagemmf() == 1; })) failure += "the reply was lost\n";
+        if (readOne() != reply || newMessagemmf() != 0) failure += "a forged frame reached the host\n";
+        if (udpListenState().foreignDatagrams.load() != foreignBefore + 1) failure += "the foreign datagram was not counted\n";
+        mailbox().udpTxQueue.push(reply);
+        stopREZadEdudid_Thread();
+        listener.join();
+        if (linkFlags().udpLive.load() || !mailbox().udpTxQueue.empty()) failure += "live outlived the listener\n";
+        return failure;
+    });
+    resetLink();
+}
+
 TEST(MulticastSender, SendsEachMessageWithItsChecksumAndRepeatsTheAutoMessageTwelveTimes) {
     LogFolder folder;
     resetLink();
     inNetwork([](MulticastMember& member) -> std::string {
         const Bytes three{0x41, 0x0A, 0x0D};
         const Bytes autoA = shortFrame(7, 1), autoB = shortFrame(7, 2), autoC = shortFrame(7, 3);
+        // The sender drops what was queued before it took the controller.
+        std::thread sender([] { startUPDMulticastSenderThread(); });
+        if (!waitFor([] { return linkFlags().udpStarted.load(); })) return "the sender did not start";
         mailbox().udpTxQueue.push(three);
         mailbox().udpTxQueue.push(Bytes{0x0A, 0x0D});  // too short: dropped unsent
         mailbox().udpTxQueue.push(shortFrame(2, 5));
         mailbox().autoQueue.push(autoA);
         std::thread listener([] { startUPDListenThread(); });
-        std::thread sender([] { startUPDMulticastSenderThread(); });
 
         // Latch clear: the auto message goes out as queued, 12 times.
         std::vector<Expected> expected{{51324, withChecksum(three)}, {51324, withChecksum(shortFrame(2, 5))}};

@@ -7,6 +7,7 @@
 #include <sys/stat.h>
 
 #include <algorithm>
+#include <bit>
 #include <cerrno>
 #include <fstream>
 #include <map>
@@ -85,7 +86,10 @@ AdapterList listNetworkAdapters() {
         char text[INET6_ADDRSTRLEN] = {};
         if (entry->ifa_addr->sa_family == AF_INET) {
             inet_ntop(AF_INET, &reinterpret_cast<const sockaddr_in*>(entry->ifa_addr)->sin_addr, text, sizeof text);
-            adapter.unicast.push_back({true, text});
+            int prefix = -1;
+            if (entry->ifa_netmask != nullptr && entry->ifa_netmask->sa_family == AF_INET)
+                prefix = std::popcount(ntohl(reinterpret_cast<const sockaddr_in*>(entry->ifa_netmask)->sin_addr.s_addr));
+            adapter.unicast.push_back({true, text, prefix});
         } else if (entry->ifa_addr->sa_family == AF_INET6) {
             inet_ntop(AF_INET6, &reinterpret_cast<const sockaddr_in6*>(entry->ifa_addr)->sin6_addr, text, sizeof text);
             adapter.unicast.push_back({false, text});

@@ -4,9 +4,7 @@
 #include <iphlpapi.h>
 #include <ws2tcpip.h>
 
-#include <memory>
-#include <new>
-
+#include "platform/sized_query.h"
 #include "platform/win32/wide.h"
 
 namespace rez::platform {
@@ -21,19 +19,28 @@ AdapterList listNetworkAdapters() {
         list.error = result;
         return list;
     }
-    // new[] gives the alignment the adapter records need.
-    std::unique_ptr<unsigned char[]> buffer(new (std::nothrow) unsigned char[size]);
-    if (!buffer) {
+    // An adapter that appears between the sizing call and the filling one
+    // makes the list too big for the room: ask again with what it needs now,
+    // rather than end the sender on it.
+    constexpr int kAttempts = 4;
+    SizedBuffer buffer;
+    const SizedOutcome outcome = fillSized(buffer, size, kAttempts, [&](unsigned char* bytes, std::uint32_t& room) {
+        ULONG asked = room;
+        result = GetAdaptersAddresses(AF_INET, flags, nullptr, reinterpret_cast<IP_ADAPTER_ADDRESSES*>(bytes), &asked);
+        room = asked;
+        if (result == ERROR_SUCCESS) return SizedAnswer::done;
+        return result == ERROR_BUFFER_OVERFLOW ? SizedAnswer::tooSmall : SizedAnswer::failed;
+    });
+    if (outcome == SizedOutcome::noMemory) {
         list.failure = AdapterListFailure::allocation;
         return list;
     }
-    auto* first = reinterpret_cast<IP_ADAPTER_ADDRESSES*>(buffer.get());
-    result = GetAdaptersAddresses(AF_INET, flags, nullptr, first, &size);
-    if (result != ERROR_SUCCESS) {
+    if (outcome != SizedOutcome::done) {
         list.failure = AdapterListFailure::listing;
         list.error = result;
         return list;
     }
+    const auto* first = reinterpret_cast<const IP_ADAPTER_ADDRESSES*>(buffer.bytes.get());
     for (const IP_ADAPTER_ADDRESSES* a = first; a != nullptr; a = a->Next) {
         NetworkAdapter& adapter = list.adapters.emplace_back();
         adapter.friendlyName = a->FriendlyName != nullptr ? narrow(a->FriendlyName) : std::string();
@@ -46,10 +53,10 @@ AdapterList listNetworkAdapters() {
             char text[INET6_ADDRSTRLEN] = {};
             if (address->sa_family == AF_INET) {
                 inet_ntop(AF_INET, &reinterpret_cast<const sockaddr_in*>(address)->sin_addr, text, sizeof text);
-                adapter.unicast.push_back({true, text});
+                adapter.unicast.push_back({true, text, u->OnLinkPrefixLength});
             } else if (address->sa_family == AF_INET6) {
                 inet_ntop(AF_INET6, &reinterpret_cast<const sockaddr_in6*>(address)->sin6_addr, text, sizeof text);
-                adapter.unicast.push_back({false, text});
+                adapter.unicast.push_back({false, text, u->OnLinkPrefixLength});
             }
         }
     }

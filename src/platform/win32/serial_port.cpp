@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <vector>
 
+#include "platform/sized_query.h"
 #include "platform/win32/wide.h"
 
 namespace rez::platform {
@@ -110,6 +111,9 @@ bool serialSetSettings(SerialHandle handle, const SerialSettings& settings) {
     dcb.fDsrSensitivity = settings.dsrSensitivity ? TRUE : FALSE;
     dcb.fOutX = settings.xonXoffOutput ? TRUE : FALSE;
     dcb.fInX = settings.xonXoffInput ? TRUE : FALSE;
+    // With it set, one framing or overrun error fails every later read and
+    // write until the errors are cleared, and the link loop never clears them.
+    dcb.fAbortOnError = FALSE;
     return SetCommState(handleOf(handle), &dcb) != FALSE;
 }
 
@@ -203,11 +207,23 @@ bool serialHasDefaultConfig(const std::string& deviceName) {
         SetLastError(ERROR_INVALID_PARAMETER);
         return false;
     }
-    // The 52-byte record without provider data; the size goes in and comes back.
-    static_assert(sizeof(COMMCONFIG) == 52);
-    COMMCONFIG config{};
-    DWORD size = sizeof config;
-    return GetDefaultCommConfigW(widen(deviceName).c_str(), &config, &size) != FALSE;
+    // A driver that keeps provider data after the record asks for more than
+    // the bare COMMCONFIG and fails the call until it gets it.
+    constexpr int kAttempts = 3;
+    const std::wstring name = widen(deviceName);
+    SizedBuffer buffer;
+    const SizedOutcome outcome =
+        fillSized(buffer, sizeof(COMMCONFIG), kAttempts, [&](unsigned char* bytes, std::uint32_t& room) {
+            auto* config = reinterpret_cast<COMMCONFIG*>(bytes);
+            *config = COMMCONFIG{};
+            config->dwSize = sizeof(COMMCONFIG);
+            DWORD asked = room;
+            if (GetDefaultCommConfigW(name.c_str(), config, &asked)) return SizedAnswer::done;
+            room = asked;
+            return GetLastError() == ERROR_INSUFFICIENT_BUFFER ? SizedAnswer::tooSmall : SizedAnswer::failed;
+        });
+    if (outcome == SizedOutcome::noMemory) SetLastError(ERROR_NOT_ENOUGH_MEMORY);
+    return outcome == SizedOutcome::done;
 }
 
 bool dosDeviceExists(const std::string& name) {

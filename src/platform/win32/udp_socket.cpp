@@ -1,3 +1,6 @@
+// Opening, waiting on and closing a UDP socket, and the network start-up:
+// the parts that differ between Winsock and BSD sockets. The shared calls are in
+// platform/udp_socket.cpp.
 #include "platform/udp_socket.h"
 
 #include <winsock2.h>
@@ -14,14 +17,6 @@ namespace {
 constexpr std::uintptr_t kInvalid = ~std::uintptr_t{0};
 SOCKET sock(std::uintptr_t s) { return static_cast<SOCKET>(s); }
 
-bool bindTo(SOCKET socket, ULONG address, std::uint16_t port) {
-    sockaddr_in addr{};
-    addr.sin_family = AF_INET;
-    addr.sin_addr.s_addr = address;
-    addr.sin_port = htons(port);
-    return ::bind(socket, reinterpret_cast<sockaddr*>(&addr), sizeof addr) == 0;
-}
-
 }  // namespace
 
 int netStartup() {
@@ -31,16 +26,7 @@ int netStartup() {
 
 void netCleanup() { WSACleanup(); }
 
-bool inetAddr(const std::string& text, std::uint32_t& address) {
-    const unsigned long parsed = ::inet_addr(text.c_str());
-    if (parsed == INADDR_NONE && text != "255.255.255.255") return false;
-    address = ntohl(parsed);
-    return true;
-}
-
 int lastSocketError() { return WSAGetLastError(); }
-
-UdpSocket::~UdpSocket() { close(); }
 
 bool UdpSocket::isOpen() const { return socket_ != kInvalid; }
 
@@ -63,17 +49,6 @@ bool UdpSocket::setNonBlocking() {
     return ioctlsocket(sock(socket_), FIONBIO, &mode) == 0;
 }
 
-bool UdpSocket::bindAny(std::uint16_t port) { return bindTo(sock(socket_), htonl(INADDR_ANY), port); }
-
-bool UdpSocket::bindAddress(const std::string& address, std::uint16_t port) {
-    in_addr parsed{};
-    if (inet_pton(AF_INET, address.c_str(), &parsed) != 1) {
-        WSASetLastError(WSAEINVAL);
-        return false;
-    }
-    return bindTo(sock(socket_), parsed.s_addr, port);
-}
-
 int UdpSocket::waitReadable(int timeoutMs) {
     fd_set readable;
     FD_ZERO(&readable);
@@ -92,47 +67,6 @@ int UdpSocket::waitReadableMicroseconds(int timeoutUs) {
     int n = ::select(0, &readable, nullptr, nullptr, &timeout);
     if (n == SOCKET_ERROR) return -1;
     return n > 0 ? 1 : 0;
-}
-
-int UdpSocket::receiveFrom(void* buffer, int length, std::uint32_t& senderAddress, std::uint16_t& senderPort) {
-    sockaddr_in from{};
-    int fromLength = sizeof from;
-    int n = ::recvfrom(sock(socket_), static_cast<char*>(buffer), length, 0, reinterpret_cast<sockaddr*>(&from), &fromLength);
-    if (n == SOCKET_ERROR) return -1;
-    senderAddress = ntohl(from.sin_addr.s_addr);
-    senderPort = ntohs(from.sin_port);
-    return n;
-}
-
-int UdpSocket::receiveFrom(void* buffer, int length, std::string* sender) {
-    sockaddr_in from{};
-    int fromLength = sizeof from;
-    int n = ::recvfrom(sock(socket_), static_cast<char*>(buffer), length, 0, reinterpret_cast<sockaddr*>(&from), &fromLength);
-    if (n == SOCKET_ERROR) return -1;
-    if (sender != nullptr) {
-        char text[INET_ADDRSTRLEN] = {};
-        inet_ntop(AF_INET, &from.sin_addr, text, sizeof text);
-        *sender = std::string(text) + ":" + std::to_string(ntohs(from.sin_port));
-    }
-    return n;
-}
-
-int UdpSocket::sendTo(const void* data, int length, const std::string& host, std::uint16_t port) {
-    sockaddr_in to{};
-    to.sin_family = AF_INET;
-    to.sin_port = htons(port);
-    if (inet_pton(AF_INET, host.c_str(), &to.sin_addr) != 1) return -1;
-    int n = ::sendto(sock(socket_), static_cast<const char*>(data), length, 0, reinterpret_cast<sockaddr*>(&to), sizeof to);
-    return n == SOCKET_ERROR ? -1 : n;
-}
-
-int UdpSocket::sendTo(const void* data, int length, std::uint32_t address, std::uint16_t port) {
-    sockaddr_in to{};
-    to.sin_family = AF_INET;
-    to.sin_port = htons(port);
-    to.sin_addr.s_addr = htonl(address);
-    int n = ::sendto(sock(socket_), static_cast<const char*>(data), length, 0, reinterpret_cast<sockaddr*>(&to), sizeof to);
-    return n == SOCKET_ERROR ? -1 : n;
 }
 
 bool UdpSocket::close() {
