@@ -1,14 +1,14 @@
 #include "platform/process.h"
 
 #include <dirent.h>
+#include <fcntl.h>
 #include <signal.h>
 #include <sys/types.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <cctype>
-#include <fstream>
-#include <iterator>
+#include <cerrno>
 #include <utility>
 
 namespace rez::platform {
@@ -22,6 +22,26 @@ std::string exeNameFromCmdline(const std::string& cmdline) {
     return cut == std::string::npos ? argv0 : argv0.substr(cut + 1);
 }
 
+// A process's command line, or nothing when it is gone. A process that ends
+// while it is read makes the read fail (ESRCH): with plain reads that is an
+// empty line, where a file stream would throw out of the detection.
+std::string readCmdline(const std::string& path) {
+    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0) return {};
+    std::string cmdline;
+    char buffer[4096];
+    for (ssize_t n; (n = ::read(fd, buffer, sizeof buffer)) != 0;) {
+        if (n < 0) {
+            if (errno == EINTR) continue;
+            cmdline.clear();
+            break;
+        }
+        cmdline.append(buffer, static_cast<std::size_t>(n));
+    }
+    ::close(fd);
+    return cmdline;
+}
+
 }  // namespace
 
 std::optional<std::vector<std::string>> processNames() {
@@ -30,9 +50,7 @@ std::optional<std::vector<std::string>> processNames() {
     std::vector<std::string> names;
     while (dirent* entry = readdir(proc)) {
         if (!std::isdigit(static_cast<unsigned char>(entry->d_name[0]))) continue;
-        std::ifstream file(std::string("/proc/") + entry->d_name + "/cmdline", std::ios::binary);
-        if (!file) continue;
-        std::string cmdline((std::istreambuf_iterator<char>(file)), std::istreambuf_iterator<char>());
+        const std::string cmdline = readCmdline(std::string("/proc/") + entry->d_name + "/cmdline");
         if (cmdline.empty()) continue;  // kernel threads and zombies have none
         names.push_back(exeNameFromCmdline(cmdline));
     }
