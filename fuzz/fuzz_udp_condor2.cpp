@@ -1,6 +1,8 @@
 // Arbitrary bytes as one Condor 2 datagram: the decoder must read only inside it
 // (libFuzzer's input is an exact-size heap copy, so ASan reports one byte
-// past the end), and must neither crash nor hang.
+// past the end), must neither crash nor hang, and must store no NaN or
+// infinity.
+#include <cmath>
 #include <cstddef>
 #include <cstdint>
 
@@ -11,6 +13,11 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     // Keys are remembered across datagrams, as in the reader.
     static rez::Condor2Keys keys;
     rez::GameDataRecord record;
-    if (rez::decodeCondor2(data, size, record, keys)) rez::applyGravityParts(record, rez::AccelMode::Add);
+    const bool decoded = rez::decodeCondor2(data, size, record, keys);
+    // A decoder never stores a value that is no finite number: the record
+    // started finite, so any such slot is the decoder's doing.
+    for (double v : record.slots)
+        if (!std::isfinite(v)) __builtin_trap();
+    if (decoded) rez::applyGravityParts(record, rez::AccelMode::Add);
     return 0;
 }

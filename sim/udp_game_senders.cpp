@@ -1,5 +1,6 @@
 #include "sim/udp_game_senders.h"
 
+#include <array>
 #include <cmath>
 #include <cstdio>
 #include <cstring>
@@ -29,6 +30,47 @@ Gravity withGravity(const Motion& m) {
     if (m.accelWithGravityGiven) return {m.lateralAccelG, m.longitudinalAccelG, m.verticalAccelG};
     const Gravity gr = gravity(m);
     return {m.lateralAccel + gr.lateral, m.longitudinalAccel + gr.longitudinal, m.verticalAccel + gr.vertical};
+}
+
+// What a game that publishes its car's acceleration without gravity sends
+// (an F1 or BeamNG car standing still reports about 0 g), though its reader
+// keeps it in the with-gravity slots. A replay sends what those slots held.
+Gravity publishedWithoutGravity(const Motion& m) {
+    if (m.accelWithGravityGiven) return {m.lateralAccelG, m.longitudinalAccelG, m.verticalAccelG};
+    return {m.lateralAccel, m.longitudinalAccel, m.verticalAccel};
+}
+
+using Vec3 = std::array<double, 3>;
+
+// A rotation as a matrix whose columns are the turned frame's axes in the
+// fixed frame's terms.
+struct Rotation {
+    double m[3][3];
+    // Right-handed turn by `angle` radians about axis 0 (x), 1 (y) or 2 (z).
+    static Rotation about(int axis, double angle) {
+        Rotation r{{{1, 0, 0}, {0, 1, 0}, {0, 0, 1}}};
+        const int i = (axis + 1) % 3, j = (axis + 2) % 3;
+        r.m[i][i] = std::cos(angle), r.m[i][j] = -std::sin(angle);
+        r.m[j][i] = std::sin(angle), r.m[j][j] = std::cos(angle);
+        return r;
+    }
+    Rotation operator*(const Rotation& o) const {
+        Rotation r{};
+        for (int i = 0; i < 3; ++i)
+            for (int j = 0; j < 3; ++j)
+                for (int k = 0; k < 3; ++k) r.m[i][j] += m[i][k] * o.m[k][j];
+        return r;
+    }
+    Vec3 operator*(const Vec3& v) const {
+        Vec3 r{};
+        for (int i = 0; i < 3; ++i) r[static_cast<std::size_t>(i)] = m[i][0] * v[0] + m[i][1] * v[1] + m[i][2] * v[2];
+        return r;
+    }
+    Vec3 column(int j) const { return {m[0][j], m[1][j], m[2][j]}; }
+};
+
+DatagramBytes& vectorAt(DatagramBytes& d, std::size_t offset, const Vec3& v) {
+    return d.f32(offset, v[0]).f32(offset + 4, v[1]).f32(offset + 8, v[2]);
 }
 
 std::vector<unsigned char> xplane(const Motion& m) {
@@ -101,10 +143,11 @@ std::vector<unsigned char> condor2(const Motion& m) {
 }
 
 std::vector<std::vector<unsigned char>> f1(const Motion& m) {
-    const Gravity a = withGravity(m);
+    const Gravity a = publishedWithoutGravity(m);
     DatagramBytes motion(1349);
     motion.u16(0, 2024).u8(27, static_cast<std::uint8_t>(m.f1PlayerCar)).u8(28, 255);
     const std::size_t car = 29 + 60 * static_cast<std::size_t>(m.f1PlayerCar);
+    // G-forces in the car's axes, gravity left out.
     motion.f32(car + 36, -a.lateral / kG)
         .f32(car + 40, a.longitudinal / kG)
         .f32(car + 44, -a.vertical / kG)
@@ -116,21 +159,37 @@ std::vector<std::vector<unsigned char>> f1(const Motion& m) {
     return {motion.bytes(), extended.bytes()};
 }
 
-// WRC sends its orientation as direction vectors; these are ones the reader
-// turns back into the given angles.
+// WRC publishes everything in the world's axes: x to the left, y up, z
+// forward. The car's velocity and acceleration (the derivative of its
+// velocity, so without gravity) are world vectors, and its attitude is given
+// by its own left, forward and up directions as world vectors.
 std::vector<unsigned char> wrc(const Motion& m) {
+    // The car's left, up and forward axes start along the world's x, y and z.
+    // Its heading turns it about y (turning left is a right-handed turn
+    // there); the library has always read WRC's yaw as 0 with the car along
+    // the world's x axis, a heading of 90 degrees. Nose up turns forward
+    // towards up: a left-handed turn about the car's left axis. The roof
+    // leaning to the car's left (positive roll) is a left-handed turn about
+    // its forward axis.
+    const Rotation car = Rotation::about(1, rad(m.yaw + 90.0)) * Rotation::about(0, -rad(m.pitch)) *
+                         Rotation::about(2, -rad(m.roll));
+    const Vec3 velocity = car * Vec3{m.lateralSpeed, m.verticalSpeed, m.longitudinalSpeed};
+    const Vec3 acceleration = car * Vec3{m.lateralAccel, m.verticalAccel, m.longitudinalAccel};
     DatagramBytes d(128);
-    d.f32(61, m.lateralSpeed).f32(65, m.longitudinalSpeed).f32(69, m.verticalSpeed);
-    d.f32(73, m.longitudinalAccel).f32(77, m.lateralAccel).f32(81, m.verticalAccel);
-    const double p = rad(m.pitch), a = rad(m.roll + 90.0), r = rad(-m.yaw);
-    d.f32(85, std::sin(r)).f32(89, std::cos(r)).f32(93, 0.0);
-    d.f32(97, std::cos(r)).f32(101, -std::sin(r)).f32(105, 0.0);
-    d.f32(109, -std::sin(p)).f32(113, std::cos(p) * std::sin(a)).f32(117, std::cos(p) * std::cos(a));
+    vectorAt(d, 61, velocity);
+    vectorAt(d, 73, acceleration);
+    vectorAt(d, 85, car.column(0));   // left
+    vectorAt(d, 97, car.column(2));   // forward
+    vectorAt(d, 109, car.column(1));  // up
     return d.bytes();
 }
 
+// BeamNG's motion output: the car's velocity and acceleration (without
+// gravity) in its own axes, angles, rates and angular accelerations in
+// radians; every linear channel and the yaw run the other way round from the
+// library's.
 std::vector<unsigned char> beamNg(const Motion& m) {
-    const Gravity a = withGravity(m);
+    const Gravity a = publishedWithoutGravity(m);
     DatagramBytes d(88);
     d.text(0, "BNG1");
     d.f32(16, -m.lateralSpeed).f32(20, -m.longitudinalSpeed).f32(24, -m.verticalSpeed);
@@ -141,12 +200,21 @@ std::vector<unsigned char> beamNg(const Motion& m) {
     return d.bytes();
 }
 
+// Live for Speed's OutSim: the world's x and y lie on the ground, z is up.
+// The car's right, front and roof axes start along x, y and z; heading turns
+// it about z, then pitch about its right axis, then roll about its front
+// axis, each anticlockwise seen from the axis' positive end (right-handed).
+// The angular velocity and the acceleration (without gravity) are world
+// vectors.
 std::vector<unsigned char> lfs(const Motion& m) {
+    const Rotation car = Rotation::about(2, rad(m.yaw)) * Rotation::about(0, rad(m.pitch)) * Rotation::about(1, rad(m.roll));
+    const Vec3 angularVelocity = car * Vec3{rad(m.pitchRate), rad(m.rollRate), rad(m.yawRate)};
+    const Vec3 acceleration = car * Vec3{m.lateralAccel, m.longitudinalAccel, m.verticalAccel};
     DatagramBytes d(280);
     d.text(0, "LFST");
-    d.f32(12, rad(m.rollRate)).f32(16, rad(m.pitchRate)).f32(20, rad(m.yawRate));
+    vectorAt(d, 12, angularVelocity);
     d.f32(24, rad(m.yaw)).f32(28, rad(m.pitch)).f32(32, rad(m.roll));
-    d.f32(36, m.lateralAccel).f32(40, m.longitudinalAccel).f32(44, m.verticalAccel);
+    vectorAt(d, 36, acceleration);
     return d.bytes();
 }
 

@@ -15,8 +15,9 @@ namespace rez::sim {
 // One sample of a vehicle's motion in the library's own terms: vehicle-frame
 // speeds (m/s) and accelerations without gravity (m/s²), angles in degrees,
 // rates in degrees/s and angular accelerations in degrees/s². Each game's
-// builder turns it into what that game would send, in its own units, signs
-// and (where the game sends accelerations with gravity) with gravity added.
+// builder turns it into what that game would send, in its own frames (car or
+// world axes), units and signs, and with gravity added where the game's
+// accelerations include it.
 struct Motion {
     double lateralSpeed = 0, longitudinalSpeed = 0, verticalSpeed = 0;
     double lateralAccel = 0, longitudinalAccel = 0, verticalAccel = 0;
@@ -32,6 +33,8 @@ struct Motion {
     // Accelerations with gravity, for the games that send them: when set,
     // these go out as they are instead of the accelerations above plus the
     // gravity parts of roll and pitch (a recording replays what a game read).
+    // F1 and BeamNG publish theirs without gravity, yet the library keeps them
+    // in these slots: when set, these go out in their place.
     bool accelWithGravityGiven = false;
     double lateralAccelG = 0, longitudinalAccelG = 0, verticalAccelG = 0;
     double gameTime = 0;    // s, DCS's clock

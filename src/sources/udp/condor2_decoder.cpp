@@ -22,6 +22,7 @@ int keyIndex(std::string_view key) {
     return -1;
 }
 
+// Text that is no number, "nan" and "inf" among it, reads as 0.
 float numberOrZero(const char* begin, const char* end) { return leadingNumber<float>(begin, end).value_or(0.0f); }
 
 void applyLine(std::string_view line, Condor2Keys& keys) {
@@ -59,20 +60,22 @@ bool decodeCondor2(const std::uint8_t* bytes, std::size_t length, GameDataRecord
         applyLine(text.substr(at, lineEnd - at), keys);
         at = lineEnd + 1;
     }
-    double* s = record.slots;
-    s[kPitchPosition] = degrees(keys.value("pitch"));
-    s[kRollPosition] = degrees(keys.value("bank")) * -1.0;
-    s[kYawPosition] = degrees(keys.value("yaw")) - 180.0;
-    s[kLateralAccel] = keys.value("ax");
-    s[kLongituAccel] = keys.value("ay");
-    s[kVerticaAccel] = keys.value("az");
-    s[kLateralSpeed] = keys.value("vx");
-    s[kLongituSpeed] = keys.value("vy");
-    s[kVerticaSpeed] = keys.value("vz");
-    s[kRollSpeed] = degrees(keys.value("rollrate"));
-    s[kPitchSpeed] = degrees(keys.value("pitchrate"));
-    s[kYawSpeed] = degrees(keys.value("yawrate"));
-    return true;
+    // The parser takes no "nan" or "inf", so every kept value and every
+    // conversion below is finite; checked all the same, as in every decoder.
+    SlotStores s;
+    s.set(kPitchPosition, degrees(keys.value("pitch")));
+    s.set(kRollPosition, degrees(keys.value("bank")) * -1.0);
+    s.set(kYawPosition, degrees(keys.value("yaw")) - 180.0);
+    s.set(kLateralAccel, keys.value("ax"));
+    s.set(kLongituAccel, keys.value("ay"));
+    s.set(kVerticaAccel, keys.value("az"));
+    s.set(kLateralSpeed, keys.value("vx"));
+    s.set(kLongituSpeed, keys.value("vy"));
+    s.set(kVerticaSpeed, keys.value("vz"));
+    s.set(kRollSpeed, degrees(keys.value("rollrate")));
+    s.set(kPitchSpeed, degrees(keys.value("pitchrate")));
+    s.set(kYawSpeed, degrees(keys.value("yawrate")));
+    return s.storeInto(record);
 }
 
 }  // namespace rez

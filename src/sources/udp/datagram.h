@@ -2,11 +2,13 @@
 // Checked loads from one received datagram, and the conversions the UDP
 // readers share.
 #include <charconv>
+#include <cmath>
 #include <cstddef>
 #include <cstdint>
 #include <optional>
 
 #include "core/bytes.h"
+#include "sources/game_data_record.h"
 #include "sources/gravity.h"
 
 namespace rez {
@@ -36,7 +38,9 @@ inline std::size_t textLength(const std::uint8_t* bytes, std::size_t length) {
 // The number at the start of [begin, end), read like the C library's strtod
 // reads it (leading white space, a sign, digits, point, exponent, trailing
 // text ignored) but without its locale. Nothing when no number starts there
-// or it does not fit the type.
+// or it does not fit the type, and nothing for "nan", "inf" and the like
+// (an export script prints a broken value that way, "-nan(ind)" from the
+// Microsoft C runtime): such a text is no number to us.
 template <class T>
 std::optional<T> leadingNumber(const char* begin, const char* end) {
     auto space = [](char c) { return c == ' ' || c == '\t' || c == '\n' || c == '\r' || c == '\v' || c == '\f'; };
@@ -47,8 +51,38 @@ std::optional<T> leadingNumber(const char* begin, const char* end) {
     }
     T value{};
     const auto [next, error] = std::from_chars(begin, end, value);
-    if (error != std::errc{} || next == begin) return std::nullopt;
+    if (error != std::errc{} || next == begin || !std::isfinite(value)) return std::nullopt;
     return value;
 }
+
+// The values one datagram gives, held back until the whole datagram is read.
+// One that is no finite number (a NaN or infinity the game sent, or a value
+// that overflowed in conversion) makes the whole datagram no sample: the
+// record keeps the last good sample rather than a mix, and no NaN reaches
+// the cues.
+class SlotStores {
+public:
+    static_assert(kGameSlotCount <= 64, "one bit per slot");
+    void set(int slot, double value) {
+        values_[slot] = value;
+        written_ |= std::uint64_t{1} << slot;
+        finite_ = finite_ && std::isfinite(value);
+    }
+    double operator[](int slot) const { return values_[slot]; }
+    bool finite() const { return finite_; }
+    // Stores every value set when all are finite; false, storing nothing,
+    // otherwise.
+    bool storeInto(GameDataRecord& record) const {
+        if (!finite_) return false;
+        for (int slot = 0; slot < kGameSlotCount; ++slot)
+            if ((written_ >> slot) & 1u) record.slots[slot] = values_[slot];
+        return true;
+    }
+
+private:
+    double values_[kGameSlotCount] = {};
+    std::uint64_t written_ = 0;
+    bool finite_ = true;
+};
 
 }  // namespace rez

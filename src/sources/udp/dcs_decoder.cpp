@@ -1,3 +1,5 @@
+#include <cmath>
+
 #include "sources/udp/datagram.h"
 #include "sources/udp/udp_decoders.h"
 
@@ -15,29 +17,24 @@ bool numberCharacter(char c) {
     return u >= ' ' && u <= ';';
 }
 
-void store(GameDataRecord& record, int token, double v) {
-    double* s = record.slots;
+void store(SlotStores& s, int token, double v) {
     const double g = kStandardGravity;
     switch (token) {
-        case 1: s[kLongituAccelG] = v * g; break;
-        case 2: s[kLateralAccelG] = v * g; break;
-        case 3: s[kVerticaAccelG] = v * g; break;
-        case 4: s[kLateralSpeed] = v; break;
-        case 5: s[kLongituSpeed] = v; break;
-        case 6: s[kVerticaSpeed] = v; break;
-        case 7: s[kYawSpeed] = degrees(v); break;
-        case 8: s[kRollSpeed] = degrees(v); break;
-        case 9: s[kPitchSpeed] = degrees(v); break;
-        case 10: s[kYawPosition] = degrees(v); break;
-        case 11: s[kRollPosition] = degrees(v); break;
-        case 12: s[kPitchPosition] = degrees(v); break;
-        case 14: s[kFrontLeftSusp] = v; break;
-        case 16: s[kRearLeftSusp] = v; break;
-        case 25:  // the game's clock, seconds
-            record.gameTimeDelta = (v - record.lastGameTime) * 1000.0;
-            record.lastGameTime = v;
-            break;
-        default: break;  // sent, not used
+        case 1: s.set(kLongituAccelG, v * g); break;
+        case 2: s.set(kLateralAccelG, v * g); break;
+        case 3: s.set(kVerticaAccelG, v * g); break;
+        case 4: s.set(kLateralSpeed, v); break;
+        case 5: s.set(kLongituSpeed, v); break;
+        case 6: s.set(kVerticaSpeed, v); break;
+        case 7: s.set(kYawSpeed, degrees(v)); break;
+        case 8: s.set(kRollSpeed, degrees(v)); break;
+        case 9: s.set(kPitchSpeed, degrees(v)); break;
+        case 10: s.set(kYawPosition, degrees(v)); break;
+        case 11: s.set(kRollPosition, degrees(v)); break;
+        case 12: s.set(kPitchPosition, degrees(v)); break;
+        case 14: s.set(kFrontLeftSusp, v); break;
+        case 16: s.set(kRearLeftSusp, v); break;
+        default: break;  // sent, not used (25, the clock, is kept apart)
     }
 }
 
@@ -48,6 +45,8 @@ bool decodeDcs(const std::uint8_t* bytes, std::size_t length, GameDataRecord& re
     const char* text = reinterpret_cast<const char*>(bytes);
     const std::size_t end = textLength(bytes, length);
     std::size_t at = 0;
+    SlotStores s;
+    double gameTime = 0.0;
     for (int token = 1; token <= kTokenCount; ++token) {
         double value = 0.0;
         std::size_t tokenEnd = at;
@@ -57,13 +56,23 @@ bool decodeDcs(const std::uint8_t* bytes, std::size_t length, GameDataRecord& re
             while (tokenEnd < end && numberCharacter(text[tokenEnd])) ++tokenEnd;
         }
         // A token with no end, or a short one, is not taken: it and every
-        // token after it read as 0.
+        // token after it read as 0. A token that is no number ("nan" and
+        // "inf" included) reads as 0 and the rest goes on.
         if (tokenEnd < end && tokenEnd - at >= kShortestToken) {
             value = leadingNumber<double>(text + at, text + tokenEnd).value_or(0.0);
             at = tokenEnd + 1;  // the token and the character that ended it
         }
-        store(record, token, value);
+        if (token == kTokenCount)
+            gameTime = value;
+        else
+            store(s, token, value);
     }
+    // The game's clock, seconds. A number so large that a channel overflows
+    // in conversion makes the line no sample.
+    const double gameTimeDelta = (gameTime - record.lastGameTime) * 1000.0;
+    if (!std::isfinite(gameTimeDelta) || !s.storeInto(record)) return false;
+    record.gameTimeDelta = gameTimeDelta;
+    record.lastGameTime = gameTime;
     return true;
 }
 

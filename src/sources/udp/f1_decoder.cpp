@@ -14,7 +14,7 @@ bool decodeF1(const std::uint8_t* bytes, std::size_t length, GameDataRecord& rec
     const std::uint16_t format = d.u16(0);
     if (format != 2023 && format != 2024) return false;
     const double g = kStandardGravity;
-    double* s = record.slots;
+    SlotStores s;
     if (length == kF1MotionLength) {
         // The header names the player's car; the byte after it is the second
         // player's in split screen (255 when there is none). A car index out of
@@ -22,19 +22,19 @@ bool decodeF1(const std::uint8_t* bytes, std::size_t length, GameDataRecord& rec
         std::size_t car = d.u8(kF1PlayerCarIndexOffset);
         if (car >= static_cast<std::size_t>(kF1CarCount)) car = 0;
         const std::size_t at = kHeaderBytes + car * kCarBytes;
-        s[kLongituAccelG] = d.f32(at + 40) * g;
-        s[kLateralAccelG] = d.f32(at + 36) * -1.0 * g;
-        s[kVerticaAccelG] = d.f32(at + 44) * -1.0 * g;
-        s[kYawPosition] = degrees(d.f32(at + 48));
-        s[kPitchPosition] = degrees(d.f32(at + 52));
-        s[kRollPosition] = degrees(d.f32(at + 56));
-        return true;
+        s.set(kLongituAccelG, d.f32(at + 40) * g);
+        s.set(kLateralAccelG, d.f32(at + 36) * -1.0 * g);
+        s.set(kVerticaAccelG, d.f32(at + 44) * -1.0 * g);
+        s.set(kYawPosition, degrees(d.f32(at + 48)));
+        s.set(kPitchPosition, degrees(d.f32(at + 52)));
+        s.set(kRollPosition, degrees(d.f32(at + 56)));
+        return s.storeInto(record);
     }
     if (length == kF1ExtendedLength2023 || length == kF1ExtendedLength2024) {
-        s[kRollSpeed] = -degrees(d.f32(173));
-        s[kPitchSpeed] = -degrees(d.f32(177));
-        s[kYawSpeed] = -degrees(d.f32(181));
-        return true;
+        s.set(kRollSpeed, -degrees(d.f32(173)));
+        s.set(kPitchSpeed, -degrees(d.f32(177)));
+        s.set(kYawSpeed, -degrees(d.f32(181)));
+        return s.storeInto(record);
     }
     return false;
 }

@@ -8,11 +8,13 @@ namespace rez {
 
 bool UdpGameReader::attach() {
     if (open_) close();
+    forgetPrevious();
     open_ = udp_.openPort(port != 0 ? port : setup_.port) == 1;
     return open_;
 }
 
 void UdpGameReader::close() {
+    forgetPrevious();
     // closePort also ends the network start-up that a successful open began.
     if (!open_) return;
     udp_.closePort();
@@ -31,9 +33,12 @@ bool UdpGameReader::readOne(GameDataRecord& record) {
     const auto length = static_cast<std::size_t>(received);
     const std::uint8_t* bytes = udp_.receiveArea.data();
     if (length <= setup_.tooShort || !usable(bytes, length)) return false;
-    // Before decoding: a reader that derives rates uses this interval.
-    relaxedStore(record.timeFrame, clock.stamp());
+    // A reader that derives rates uses the interval while decoding, so it
+    // refuses what it cannot use beforehand (usable); the others stamp only
+    // after a datagram gave a sample.
+    if (setup_.stampBeforeDecode) relaxedStore(record.timeFrame, clock.stamp());
     if (!decode(bytes, length, record)) return false;
+    if (!setup_.stampBeforeDecode) relaxedStore(record.timeFrame, clock.stamp());
     finish(record);
     return true;
 }
@@ -41,20 +46,22 @@ bool UdpGameReader::readOne(GameDataRecord& record) {
 bool UdpGameReader::readQueued(GameDataRecord& record) {
     int received = udp_.receiveIntoArea();
     if (received <= 0 || static_cast<std::size_t>(received) <= setup_.tooShort) return false;
-    beginRead();
     const std::int64_t start = platform::counterNow();
     const std::int64_t budget = platform::counterFrequency() * kReadBudgetUs / 1'000'000;
+    bool decoded = false;
     for (int taken = 1;; ++taken) {
         const auto length = static_cast<std::size_t>(received);
         if (setup_.perRead == DatagramsPerRead::WhileLong && length < kLfsLength) break;
-        decode(udp_.receiveArea.data(), length, record);
+        decoded = decode(udp_.receiveArea.data(), length, record) || decoded;
         if (taken >= kMostDatagramsPerRead) break;
         if (taken >= kSurelyTakenPerRead && platform::counterNow() - start >= budget) break;
         received = udp_.receiveIntoArea();
         if (received <= 0) break;
     }
-    // A sample even when nothing in this read could be decoded: the game is
-    // still sending.
+    // Only a decoded datagram is a sample. Datagrams that never decode (LFS
+    // sending other OutSim options, OutGauge on BeamNG's port) are no game
+    // telemetry, and the miss rule must be free to drop the game.
+    if (!decoded) return false;
     finish(record);
     return true;
 }
@@ -105,30 +112,12 @@ public:
 protected:
     bool usable(const std::uint8_t* b, std::size_t n) override { return wrcDatagramUsable(b, n); }
     bool decode(const std::uint8_t* b, std::size_t n, GameDataRecord& r) override { return decodeWrc(b, n, r, previous_); }
+    // Angles from before a close, or the zeros of a fresh reader, would turn
+    // the first sample's rates into a spike.
+    void forgetPrevious() override { previous_.valid = false; }
 
 private:
     WrcPrevious previous_;
-};
-
-class BeamNgReader : public UdpGameReader {
-public:
-    using UdpGameReader::UdpGameReader;
-
-protected:
-    void beginRead() override { draining_ = false; }
-    // After a datagram that is not the game's, the rest of the read is
-    // drained unused.
-    bool decode(const std::uint8_t* b, std::size_t n, GameDataRecord& r) override {
-        if (draining_) return false;
-        if (!hasBeamNgLead(b, n)) {
-            draining_ = true;
-            return false;
-        }
-        return decodeBeamNg(b, n, r);
-    }
-
-private:
-    bool draining_ = false;
 };
 
 // A reader whose decoder needs no state of its own.
@@ -172,13 +161,14 @@ std::unique_ptr<UdpGameReader> makeUdpGameReader(int id, std::function<bool()> d
             return std::make_unique<PlainReader<decodeF1>>(s);
         case kWrc23:
             s.port = 20788;
+            s.stampBeforeDecode = true;
             return std::make_unique<WrcReader>(s);
         case kBeamNg:
             s.port = 4444;
             s.perRead = DatagramsPerRead::AllQueued;
             s.stampEveryCall = true;
             s.mode = AccelMode::Subtract;
-            return std::make_unique<BeamNgReader>(s);
+            return std::make_unique<PlainReader<decodeBeamNg>>(s);
         case kLfs:
             s.port = 4123;
             s.perRead = DatagramsPerRead::WhileLong;

@@ -38,6 +38,9 @@ struct UdpGameSetup {
     // Stamp the clock on every call, before receiving, rather than after a
     // datagram that gave a sample.
     bool stampEveryCall = false;
+    // One datagram per read: stamp before decoding, for a decoder that
+    // derives rates from the interval (it then checks `usable` first).
+    bool stampBeforeDecode = false;
     std::size_t tooShort = kShortDatagram;  // a first datagram this long or shorter is no sample
     AccelMode mode = AccelMode::Add;
     double longitudinalSign = 1.0;
@@ -61,10 +64,12 @@ protected:
     // Whether a datagram can give a sample at all (One per read only): one
     // that cannot neither stamps the clock nor counts as a sample.
     virtual bool usable(const std::uint8_t*, std::size_t) { return true; }
-    // Decodes one datagram into the record; false when it was not used.
+    // Decodes one datagram into the record; false when it was not used (and
+    // then it stored nothing).
     virtual bool decode(const std::uint8_t* bytes, std::size_t length, GameDataRecord& record) = 0;
-    // Called before the first datagram of each read.
-    virtual void beginRead() {}
+    // Called on attach and close: what a decoder kept from the previous
+    // sample does not carry over to the next connection.
+    virtual void forgetPrevious() {}
     // The ground state after a sample; only flight sources know one.
     virtual int sampleGroundState() const { return 0; }
 
