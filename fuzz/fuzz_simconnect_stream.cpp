@@ -1,9 +1,13 @@
 // The SimConnect receive path: an arbitrary byte stream, cut into arbitrary
 // pieces, through the client's message cutting and the reader's decoding.
+// Whatever the stream holds, every value stored in the record (and the
+// gravity parts the reader derives from it) must be a finite number.
+#include <cmath>
 #include <cstddef>
 #include <cstdint>
 
 #include "core/bytes.h"
+#include "sources/gravity.h"
 #include "sources/simconnect/client_connection.h"
 #include "sources/simconnect/flight_sim_reader.h"
 
@@ -31,7 +35,11 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         while (client.getNextDispatch(&m, &n) == kSimConnectOk) {
             if (n < kServerHeaderSize || load_le<std::uint32_t>(m) != n) __builtin_trap();
             FlightSimSample sample;
-            if (decodeFlightSimData(m, n, sample)) storeFlightSimSample(sample, record);
+            int ground = 0;
+            if (!decodeFlightSimData(m, n, sample) || !storeFlightSimSample(sample, record, ground)) continue;
+            applyGravityParts(record, AccelMode::Add);
+            for (double v : record.slots)
+                if (!std::isfinite(v)) __builtin_trap();
         }
     }
     return 0;

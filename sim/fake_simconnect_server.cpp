@@ -289,6 +289,24 @@ std::vector<std::uint8_t> FakeSimConnectServer::data(const double (&values)[15],
     return m;
 }
 
+std::vector<std::uint8_t> FakeSimConnectServer::data(const Aircraft& a, std::uint32_t requestId) {
+    // SimConnect's body axes are x to the right, y up and z forward, and a
+    // positive rotation about x turns y towards z, about y z towards x, about
+    // z x towards y. So "PLANE PITCH DEGREES" is positive nose down, "PLANE
+    // BANK DEGREES" positive with the left wing down, the heading grows
+    // turning right, and "ROTATION VELOCITY BODY" x, y, z are positive
+    // pitching down, yawing right and rolling left. Angles go in radians.
+    const auto rad = [](double degrees) { return degrees * 3.141592653589793 / 180.0; };
+    const double values[15] = {
+        a.acceleration[0], a.acceleration[1], a.acceleration[2],  // ACCELERATION BODY
+        0, 0, 0,                                                  // ROTATION ACCELERATION BODY
+        a.velocity[0], a.velocity[1], a.velocity[2],              // VELOCITY BODY
+        -rad(a.pitchUpRate), rad(a.yawRightRate), -rad(a.rollRightRate),
+        rad(a.headingDeg), -rad(a.rightWingDownDeg), -rad(a.noseUpDeg),
+    };
+    return data(values, a.onGround ? 1 : 0, a.onGround ? 1 : 0, requestId);
+}
+
 std::vector<std::uint8_t> joined(std::initializer_list<std::vector<std::uint8_t>> parts) {
     std::vector<std::uint8_t> all;
     for (const auto& p : parts) all.insert(all.end(), p.begin(), p.end());

@@ -27,6 +27,23 @@ struct SimConnectRequest {
     std::uint32_t u32At(std::size_t offset) const;
 };
 
+// An aircraft in plain physical terms. The server turns it into the
+// variables our client asks for by SimConnect's own conventions, not by what
+// our reader makes of them, so that a misreading shared by both shows.
+struct Aircraft {
+    double headingDeg = 0;        // true heading, clockwise from north
+    double noseUpDeg = 0;         // pitch above the horizon
+    double rightWingDownDeg = 0;  // bank to the right
+    // Body rates in degrees per second: the nose rising, the nose swinging
+    // to the right, the right wing dropping.
+    double pitchUpRate = 0, yawRightRate = 0, rollRightRate = 0;
+    // Along the right wing, up and towards the nose: m/s, and m/s² without
+    // gravity.
+    double velocity[3] = {};
+    double acceleration[3] = {};
+    bool onGround = false;
+};
+
 class FakeSimConnectServer {
 public:
     explicit FakeSimConnectServer(platform::IpFamily family = platform::IpFamily::V4);
@@ -62,6 +79,9 @@ public:
     // two integers (gear on ground, sim on ground): 176 bytes.
     static std::vector<std::uint8_t> data(const double (&values)[15], std::int64_t gearOnGround,
                                           std::int64_t simOnGround, std::uint32_t requestId = 0);
+    // The same message for an aircraft, variables in the order our client
+    // defines them.
+    static std::vector<std::uint8_t> data(const Aircraft& aircraft, std::uint32_t requestId = 0);
 
 private:
     struct Client;

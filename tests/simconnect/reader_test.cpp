@@ -3,8 +3,14 @@
 // simulators.
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <array>
+#include <atomic>
 #include <cmath>
 #include <memory>
+#include <thread>
+
+#include "core/bytes.h"
 
 #include "sources/simconnect/flight_sim_reader.h"
 #include "sources/game_source_set.h"
@@ -22,8 +28,9 @@ using Server = sim::FakeSimConnectServer;
 
 constexpr double kPi = 3.14159265358979;
 
-// A reader attached to a fresh server, with the 2020 process running.
-class AttachedReader : public ::testing::Test {
+// A reader attached to a fresh server, with the 2020 process running; over
+// TCP, and where there are named pipes over a pipe as well.
+class AttachedReader : public ::testing::TestWithParam<bool> {
 protected:
     static void SetUpTestSuite() { process_ = new test::ChildGame("FlightSimulator.exe"); }
     static void TearDownTestSuite() {
@@ -32,6 +39,7 @@ protected:
     }
     void SetUp() override {
         ASSERT_TRUE(process_->started());
+        if (GetParam() && !server_.listening()) GTEST_SKIP() << "no named pipes on this system";
         ASSERT_TRUE(server_.listening());
         folders_.write("user", server_.configText());
         ASSERT_TRUE(reader_.detect());
@@ -49,14 +57,16 @@ protected:
 
     static test::ChildGame* process_;
     test::ConfigFolders folders_;
-    Server server_;
+    std::unique_ptr<Server> made_ = GetParam() ? std::make_unique<Server>("RezReader" + std::to_string(platform::counterNow()))
+                                               : std::make_unique<Server>();
+    Server& server_ = *made_;
     FlightSimReader reader_{kMsfs2020};
     GameDataRecord record_;
 };
 
 test::ChildGame* AttachedReader::process_ = nullptr;
 
-TEST_F(AttachedReader, AttachSendsTheExactRequests) {
+TEST_P(AttachedReader, AttachSendsTheExactRequests) {
     EXPECT_TRUE(server_.faults().empty()) << ::testing::PrintToString(server_.faults());
     const auto r = server_.requests(0);
     ASSERT_EQ(r.size(), 24u);
@@ -110,7 +120,7 @@ TEST_F(AttachedReader, AttachSendsTheExactRequests) {
     for (std::size_t at = 16, k = 0; at < 48; at += 4, ++k) EXPECT_EQ(r[18].u32At(at), k == 3 ? 3u : 0u) << at;
 }
 
-TEST_F(AttachedReader, DecodesEveryWaitingMessageInOrderWhateverThePieces) {
+TEST_P(AttachedReader, DecodesEveryWaitingMessageInOrderWhateverThePieces) {
     double first[15], second[15], other[15];
     for (int i = 0; i < 15; ++i) {
         first[i] = 100.0 + i;
@@ -161,7 +171,7 @@ TEST_F(AttachedReader, DecodesEveryWaitingMessageInOrderWhateverThePieces) {
     }
 }
 
-TEST_F(AttachedReader, GroundStateIsOneOnlyForSimOnGroundExactlyOne) {
+TEST_P(AttachedReader, GroundStateIsOneOnlyForSimOnGroundExactlyOne) {
     const double v[15] = {};
     struct Case {
         std::int64_t gear, sim;
@@ -178,17 +188,20 @@ TEST_F(AttachedReader, GroundStateIsOneOnlyForSimOnGroundExactlyOne) {
     }
 }
 
-TEST_F(AttachedReader, QuitOrTheQuitEventEndTheSlotOtherEventsDoNot) {
+TEST_P(AttachedReader, QuitTheQuitEventOrABrokenConnectionEndTheSlotOtherEventsDoNot) {
     struct Case {
         const char* what;
-        std::vector<std::uint8_t> message;
+        std::vector<std::uint8_t> message;  // none: the server drops the connection
         bool closes;
     };
+    auto tooLarge = Server::quit();  // more than the client accepts: it aborts the connection
+    store_le<std::uint32_t>(tooLarge.data(), kSmallestMaxReceiveSize + 1);
     // Each case is played on its own connection.
     const Case cases[] = {
         {"Crashed", Server::event(6), false}, {"SimStart", Server::event(4), false}, {"SimStop", Server::event(5), false},
         {"Sim", Server::event(3), false},     {"exception", Server::exception(7, 3, 0xFFFFFFFFu), false},
         {"quit", Server::quit(), true},       {"Quit event", Server::event(7), true},
+        {"too large", tooLarge, true},        {"dropped without a quit", {}, true},
     };
     double v[15] = {};
     int client = 0;
@@ -201,12 +214,15 @@ TEST_F(AttachedReader, QuitOrTheQuitEventEndTheSlotOtherEventsDoNot) {
             ASSERT_TRUE(test::eventually([&] { return server_.requests(client).size() == 24; }));
         }
         v[0] += 1.0;
-        ASSERT_TRUE(server_.send(client, sim::joined({c.message, Server::data(v, 0, 0)})));
+        const GameDataRecord before = record_;
+        if (c.message.empty()) server_.drop(client);
+        else ASSERT_TRUE(server_.send(client, sim::joined({c.message, Server::data(v, 0, 0)})));
         if (c.closes) {
             ASSERT_TRUE(test::eventually([&] { return !reader_.read(record_); }));
             EXPECT_FALSE(reader_.connected());
             EXPECT_FALSE(reader_.read(record_)) << "reads give nothing until the source is closed";
             EXPECT_TRUE(test::eventually([&] { return server_.clientClosed(client); }));
+            for (int slot = 0; slot < kGameSlotCount; ++slot) EXPECT_EQ(record_.slots[slot], before.slots[slot]) << slot;
         } else {
             ASSERT_TRUE(readUntil([&] { return record_.slots[kLateralAccel] == v[0]; }));
             EXPECT_TRUE(reader_.connected());
@@ -214,22 +230,83 @@ TEST_F(AttachedReader, QuitOrTheQuitEventEndTheSlotOtherEventsDoNot) {
     }
 }
 
-TEST_F(AttachedReader, BrokenConnectionKeepsTheLastValuesAndStillReads) {
+// A used value that is no finite number (or radians too large for degrees)
+// makes its message no sample: nothing of it is stored, and reads give none
+// until a usable message comes. Fields 3 to 5 are not used.
+TEST_P(AttachedReader, NonFiniteValuesAreNoSample) {
+    const double inf = INFINITY;
+    const std::pair<int, double> cases[] = {{0, NAN},  {1, inf},   {2, -inf}, {6, NAN},  {7, inf},  {8, -inf}, {9, NAN},
+                                            {10, inf}, {11, -inf}, {12, NAN}, {13, inf}, {14, -inf}, {14, 1e307}, {3, NAN}};
     double v[15] = {};
-    v[0] = 4.5;
-    v[13] = 0.25;
-    ASSERT_TRUE(server_.send(0, Server::data(v, 0, 1)));
-    ASSERT_TRUE(readUntil([&] { return record_.slots[kLateralAccel] == 4.5; }));
-    const GameDataRecord before = record_;
-    server_.drop(0);
-    ASSERT_TRUE(readUntil([&] { return reader_.lastResult() == kSimConnectBroken; }));
-    for (int i = 0; i < 20; ++i) {
-        EXPECT_TRUE(reader_.read(record_));
-        EXPECT_EQ(reader_.lastResult(), kSimConnectBroken) << "the next-message call fails at once";
+    for (const auto& [field, value] : cases) {
+        SCOPED_TRACE(field);
+        v[1] += 1.0;
+        ASSERT_TRUE(server_.send(0, Server::data(v, 0, 0)));
+        ASSERT_TRUE(test::eventually([&] { return reader_.read(record_) && record_.slots[kVerticaAccel] == v[1]; }));
+        const GameDataRecord before = record_;
+        double bad[15] = {};
+        bad[field] = value;
+        ASSERT_TRUE(server_.send(0, Server::data(bad, 1, 1)));
+        const bool used = field < 3 || field > 5;
+        ASSERT_TRUE(test::eventually([&] { return reader_.read(record_) != used && reader_.groundState.load() != used; }));
+        if (!used) continue;
+        EXPECT_FALSE(reader_.read(record_));
+        for (int slot = 0; slot < kGameSlotCount; ++slot) EXPECT_EQ(record_.slots[slot], before.slots[slot]) << slot;
     }
-    for (int slot = 0; slot < kGameSlotCount; ++slot) EXPECT_EQ(record_.slots[slot], before.slots[slot]) << slot;
-    EXPECT_EQ(reader_.groundState.load(), 1);
-    EXPECT_TRUE(reader_.connected()) << "only a quit, the Quit event or the engine's close end the slot";
+}
+
+// A flooding server holds no tick: each read takes a bounded share of the
+// messages, and later reads take the rest, in order.
+TEST_P(AttachedReader, AFloodIsTakenInBoundedSharesInOrder) {
+    constexpr double kTotal = 3000;
+    std::atomic<double> sent{0};
+    std::thread flood([&] {
+        double v[15] = {};
+        for (std::vector<std::uint8_t> batch; v[0] < kTotal; sent = v[0], batch.clear()) {
+            for (int i = 0; i < 100; ++i, v[0] += 1) batch = sim::joined({batch, Server::data(v, 0, 0)});
+            if (!server_.send(0, batch)) return;
+        }
+    });
+    EXPECT_TRUE(test::eventually([&] { return sent > 0; }));
+    double last = -1, largestStep = 0;
+    EXPECT_TRUE(test::eventually(
+        [&] {
+            EXPECT_TRUE(reader_.read(record_));
+            largestStep = std::max(largestStep, record_.slots[kLateralAccel] - last);
+            last = record_.slots[kLateralAccel];
+            return last == kTotal - 1;
+        },
+        60000));
+    flood.join();
+    EXPECT_LE(largestStep, kMostMessagesPerRead) << "messages taken by one read";
+}
+
+// The stand-in builds its messages by SimConnect's own conventions. At any
+// heading the channels follow the attitude, each rate shows on its own axis
+// in degrees per second, and at rest the accelerations with gravity are what
+// an accelerometer feels: world-up in the aircraft's axes, times g.
+TEST_P(AttachedReader, AttitudeAndRatesDoNotDependOnTheHeading) {
+    // Each aircraft, then the pitch, roll, and pitch, yaw and roll rates the reader gives.
+    const std::pair<sim::Aircraft, std::array<double, 5>> cases[] = {
+        {{}, {0, 0, 0, 0, 0}}, {{.noseUpDeg = 10}, {10, 0, 0, 0, 0}},
+        {{.rightWingDownDeg = 10}, {0, -10, 0, 0, 0}},                                   // roll grows left wing down
+        {{.pitchUpRate = 5}, {0, 0, 5, 0, 0}}, {{.yawRightRate = 5}, {0, 0, 0, -5, 0}},  // yaw rate grows turning left
+        {{.rollRightRate = 5}, {0, 0, 0, 0, 5}}};
+    const double g = 9.80665, pi = 3.141592653589793;
+    for (const auto& [aircraft, expected] : cases)
+        for (sim::Aircraft a = aircraft; a.headingDeg < 360; a.headingDeg += 90) {
+            a.velocity[2] += 1;  // tells this message from the one before
+            ASSERT_TRUE(server_.send(0, Server::data(a)));
+            ASSERT_TRUE(readUntil([&] { return record_.slots[kLongituSpeed] == a.velocity[2]; }));
+            const double* s = record_.slots;
+            const double got[] = {s[kPitchPosition], s[kRollPosition], s[kPitchSpeed], s[kYawSpeed], s[kRollSpeed]};
+            for (int i = 0; i < 5; ++i) EXPECT_NEAR(got[i], expected[i], 1e-9) << i << " at " << a.headingDeg;
+            EXPECT_NEAR(s[kYawPosition], a.headingDeg, 1e-9);
+            const double pitch = a.noseUpDeg * pi / 180, bank = a.rightWingDownDeg * pi / 180;
+            EXPECT_NEAR(s[kLateralAccelG], -g * std::sin(bank) * std::cos(pitch), 1e-9);
+            EXPECT_NEAR(s[kVerticaAccelG], g * std::cos(bank) * std::cos(pitch), 1e-9);
+            EXPECT_NEAR(s[kLongituAccelG], g * std::sin(pitch), 1e-9);
+        }
 }
 
 // Detection of the two simulators through the game table's order, each
@@ -302,6 +379,9 @@ TEST_F(FlightSimDetection, OnlyThe2024ProcessFrees2020sConnection) {
     EXPECT_TRUE(test::eventually([&] { return server_.clientCount() == 2 && server_.clientClosed(0); }));
     EXPECT_FALSE(server_.clientClosed(1));
 }
+
+INSTANTIATE_TEST_SUITE_P(Transports, AttachedReader, ::testing::Values(false, true),
+                         [](const ::testing::TestParamInfo<bool>& info) { return info.param ? "Pipe" : "Tcp"; });
 
 TEST_F(FlightSimDetection, NoServerNoGame) {
     test::ChildGame sim2020("FlightSimulator.exe");

@@ -18,7 +18,10 @@ constexpr int kConnectTimeoutMs = 2000;
 constexpr int kPipeBusyWaitMs = 5000;
 constexpr int kCloseFlushMs = 100;
 constexpr std::size_t kNameField = 256;
-constexpr std::size_t kReceiveBudget = 256 * 1024;
+// What one empty queue pulls from the stream: more data messages than a
+// read takes, yet little to cut and copy while the tick waits, and the queue
+// of a flooding server stays small (the rest waits in the system's buffer).
+constexpr std::size_t kReceiveBudget = 16 * 1024;
 const char* const kDefaultPipeName = "Microsoft Flight Simulator\\SimConnect";
 
 // Counts from 1 to the largest value and starts again at 1.

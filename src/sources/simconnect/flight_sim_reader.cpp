@@ -1,7 +1,11 @@
 #include "sources/simconnect/flight_sim_reader.h"
 
+#include <cmath>
+#include <utility>
+
 #include "core/bytes.h"
 #include "core/relaxed.h"
+#include "platform/clock.h"
 #include "sources/detection_tests.h"
 #include "sources/game_table.h"
 #include "sources/gravity.h"
@@ -66,22 +70,19 @@ bool decodeFlightSimData(const std::uint8_t* message, std::size_t size, FlightSi
     return true;
 }
 
-int storeFlightSimSample(const FlightSimSample& sample, GameDataRecord& record) {
+bool storeFlightSimSample(const FlightSimSample& sample, GameDataRecord& record, int& ground) {
     const double* v = sample.values;
-    double* s = record.slots;
-    s[kLateralAccel] = v[0];
-    s[kVerticaAccel] = v[1];
-    s[kLongituAccel] = v[2];
-    s[kLateralSpeed] = -v[6];
-    s[kVerticaSpeed] = -v[7];
-    s[kLongituSpeed] = v[8];
-    s[kPitchSpeed] = -deg(v[9]);
-    s[kYawSpeed] = -deg(v[10]);
-    s[kRollSpeed] = -deg(v[11]);
-    s[kYawPosition] = deg(v[12]);
-    s[kRollPosition] = deg(v[13]);
-    s[kPitchPosition] = -deg(v[14]);
-    return sample.simOnGround == 1 ? 1 : 0;
+    const std::pair<int, double> channels[] = {
+        {kLateralAccel, v[0]},       {kVerticaAccel, v[1]},      {kLongituAccel, v[2]},
+        {kLateralSpeed, -v[6]},      {kVerticaSpeed, -v[7]},     {kLongituSpeed, v[8]},
+        {kPitchSpeed, -deg(v[9])},   {kYawSpeed, -deg(v[10])},   {kRollSpeed, -deg(v[11])},
+        {kYawPosition, deg(v[12])},  {kRollPosition, deg(v[13])}, {kPitchPosition, -deg(v[14])},
+    };
+    for (const auto& c : channels)
+        if (!std::isfinite(c.second)) return false;
+    for (const auto& c : channels) record.slots[c.first] = c.second;
+    ground = sample.simOnGround == 1 ? 1 : 0;
+    return true;
 }
 
 FlightSimReader::FlightSimReader(int id) : id_(id) {}
@@ -114,6 +115,7 @@ bool FlightSimReader::detect() {
 
 bool FlightSimReader::attach() {
     if (!connection_) return false;
+    newestUsable_ = true;
     for (const Variable& v : kVariables)
         lastResult_ = connection_->addToDataDefinition(kDefinition, v.name, v.units, v.type, 0.0f, kNoDatumId);
     lastResult_ = connection_->requestDataOnSimObject(kRequest, kDefinition, kUserAircraft, kPeriodSimFrame, 0, 0, 0, 0);
@@ -125,11 +127,25 @@ bool FlightSimReader::attach() {
 
 bool FlightSimReader::read(GameDataRecord& record) {
     if (!connection_) return false;
-    for (;;) {
+    bool stored = false;
+    const std::int64_t start = platform::counterNow();
+    const std::int64_t budget = platform::counterFrequency() * kMessageReadBudgetUs / 1'000'000;
+    for (int taken = 0; taken < kMostMessagesPerRead; ++taken) {
+        if (taken >= kMessagesSurelyTaken && platform::counterNow() - start >= budget) break;
         const std::uint8_t* data = nullptr;
         std::uint32_t size = 0;
         lastResult_ = connection_->getNextDispatch(&data, &size);
-        if (lastResult_ < 0) break;
+        if (lastResult_ < 0) {
+            // Messages that came before a break were still handed out; once
+            // none is left, a broken or aborted connection is as good as a
+            // quit: the slot is freed and the engine's miss rule lets the
+            // game go, so detection finds a restarted simulator.
+            if (connection_->state() != CClient::State::Connected) {
+                close();
+                return false;
+            }
+            break;
+        }
         // The client keeps only messages with a whole header.
         const std::uint32_t id = load_le_checked<std::uint32_t>(data, size, 8, 0);
         if (id == kRecvException) break;
@@ -144,11 +160,16 @@ bool FlightSimReader::read(GameDataRecord& record) {
             }
             continue;
         }
-        if (id == kRecvSimObjectData && load_le_checked<std::uint32_t>(data, size, 12, 1) == kRequest) {
-            FlightSimSample sample;
-            if (decodeFlightSimData(data, size, sample)) groundState.store(storeFlightSimSample(sample, record));
+        FlightSimSample sample;
+        if (id == kRecvSimObjectData && load_le_checked<std::uint32_t>(data, size, 12, 1) == kRequest &&
+            decodeFlightSimData(data, size, sample)) {
+            int ground = 0;
+            newestUsable_ = storeFlightSimSample(sample, record, ground);
+            if (newestUsable_) groundState.store(ground);
+            stored = stored || newestUsable_;
         }
     }
+    if (!stored && !newestUsable_) return false;
     relaxedStore(record.timeFrame, clock.stamp());
     applyGravityParts(record, AccelMode::Add);
     return true;
