@@ -1,6 +1,7 @@
 #include "sources/tcp/nolimits_reader.h"
 
 #include <cstdio>
+#include <cstring>
 
 #include "core/relaxed.h"
 #include "platform/clock.h"
@@ -14,22 +15,23 @@ namespace {
 
 constexpr const char* kServerAddress = "127.0.0.1";
 
-// "what: error text" on standard error, as the C runtime's error report
-// prints it, with the text of the socket error that caused it.
-void reportError(const char* what, int code) {
+}  // namespace
+
+// "what: error text", as the C runtime's error report prints it, with the
+// text of the socket error that caused it.
+void OnceReport::report(const char* what, int code) {
+    if (last_ != nullptr && std::strcmp(what, last_) == 0) return;
+    last_ = what;
     std::fprintf(stderr, "%s: %s\n", what, platform::socketErrorText(code).c_str());
 }
-
-void reportError(const char* what) { reportError(what, platform::lastSocketError()); }
-
-}  // namespace
 
 bool NoLimitsReader::detect() {
     const int startError = platform::netStartup();
     if (startError != 0) {
-        reportError("Error initializing Winsock", startError);
+        findReport_.report("Error initializing Winsock", startError);
         return false;
     }
+    auto reportError = [this](const char* what) { findReport_.report(what, platform::lastSocketError()); };
     bool found = false;
     {
         platform::TcpClient probe;
@@ -47,6 +49,7 @@ bool NoLimitsReader::detect() {
             const int ready = probe.waitReadable(kNoLimitsAnswerWaitMs);
             if (ready < 0) reportError("Error in select");
             found = ready == 1;
+            if (found) findReport_.clear();
         }
     }
     platform::netCleanup();
@@ -57,11 +60,11 @@ bool NoLimitsReader::attach() {
     close();
     const int startError = platform::netStartup();
     if (startError != 0) {
-        reportError("Error initializing Winsock", startError);
+        findReport_.report("Error initializing Winsock", startError);
         return false;
     }
     if (!client_.open()) {
-        reportError("Error creating socket");
+        findReport_.report("Error creating socket", platform::lastSocketError());
         platform::netCleanup();
         return false;
     }
@@ -72,6 +75,8 @@ bool NoLimitsReader::attach() {
     }
     attached_ = true;
     unsent_ = 0;
+    findReport_.clear();
+    sendReport_.clear();
     noLimitsRide().hasPrevious = false;
     // The first sample's interval counts from here, not from whenever the
     // clock last ran.
@@ -91,9 +96,13 @@ void NoLimitsReader::sendRequest() {
     const std::size_t from = request_.size() - unsent_;
     const int sent = client_.send(request_.data() + from, static_cast<int>(unsent_));
     if (sent < 0) {
-        reportError("Error sending data");
+        // A full send buffer is no failure: the request goes out on a later
+        // tick.
+        const int error = platform::lastSocketError();
+        if (error != platform::socketErrorWouldBlock) sendReport_.report("Error sending data", error);
         return;
     }
+    sendReport_.clear();
     unsent_ -= static_cast<std::size_t>(sent);
 }
 
@@ -104,10 +113,11 @@ bool NoLimitsReader::read(GameDataRecord& record) {
     const int received = client_.receive(area_.data(), static_cast<int>(area_.size()));
     if (received < 2) return false;
     const double intervalMs = clock.stamp();
+    const double receivedAtS = static_cast<double>(clock.current) / static_cast<double>(platform::counterFrequency());
     // Only the message at the start counts; whatever came behind it (more
     // replies, or the start of one) is dropped.
     const auto telemetry = decodeNoLimitsReply(area_.data(), static_cast<std::size_t>(received));
-    if (!telemetry || !applyNoLimitsTelemetry(*telemetry, intervalMs, record, noLimitsRide())) return false;
+    if (!telemetry || !applyNoLimitsTelemetry(*telemetry, receivedAtS, record, noLimitsRide())) return false;
     relaxedStore(record.timeFrame, intervalMs);
     groundState.store(0, std::memory_order_relaxed);
     return true;

@@ -22,6 +22,21 @@ inline constexpr int kNoLimitsAnswerWaitMs = 500;
 inline constexpr int kNoLimitsConnectWaitMs = 500;
 inline constexpr std::size_t kNoLimitsReceiveBytes = 1000;
 
+// An error report on standard error ("what: error text") made once for as
+// long as the same thing keeps failing: the reader runs on the engine's 2 ms
+// tick and detection repeats without end while no ride runs, and a write to
+// a standard error nobody drains can hold up the tick.
+class OnceReport {
+public:
+    // `what` must outlive the reporter (the reader's texts are literals).
+    void report(const char* what, int code);
+    // Whatever fails next is news again.
+    void clear() { last_ = nullptr; }
+
+private:
+    const char* last_ = nullptr;
+};
+
 class NoLimitsReader : public GameReader {
 public:
     NoLimitsReader() = default;
@@ -37,6 +52,10 @@ private:
 
     platform::TcpClient client_;
     bool attached_ = false;
+    // Detection and attach report a failure once until they get further; the
+    // connection reports a failed send once until a send goes out again.
+    OnceReport findReport_;
+    OnceReport sendReport_;
     std::array<std::uint8_t, kNoLimitsReceiveBytes> area_{};
     // The get-telemetry request and how much of it is still to go: a send
     // cut short by a full buffer is finished first, so the server never sees

@@ -10,9 +10,14 @@ namespace rez {
 namespace {
 
 constexpr double kDegreesPerRadian = 57.29577951308232;
-constexpr double kLargestTurn = 0.7853981633974483;  // a quarter of pi between two samples
+constexpr double kLargestTurn = 0.7853981633974483;  // a quarter of pi between two frames
 constexpr double kSmallestTurn = 0.00001;
-constexpr double kAssumedIntervalS = 0.01;
+// Frames closer than this cannot both be rendered ones, and frames further
+// apart were held up (a stall, a load): neither interval is a step to take
+// a rate or a speed over. Both bounds also keep the rates and speeds finite
+// whatever the clock says.
+constexpr double kShortestGapS = 0.0001;
+constexpr double kLongestGapS = 1.0;
 constexpr double kStillAccel = 0.2;
 constexpr int kStillSamples = 50;
 constexpr double kStillSpeed = 0.1;
@@ -39,28 +44,26 @@ bool finite(const NoLimitsTelemetry& t) {
            std::all_of(t.gForce.begin(), t.gForce.end(), ok);
 }
 
-// The turn from the previous orientation to q: its angle (radians) goes to
-// the record, and a turn neither too small to give an axis nor too large to
-// be one step of a ride moves the smoothed rates toward it.
-void updateRates(const Quat& q, NoLimitsRide& ride, double* s) {
-    if (!ride.hasPrevious) {
-        s[kFrontLeftSusp] = 0.0;
-        return;
-    }
+// The turn from the previous orientation to q, taken in the car's own axes
+// (P^-1 Q, so the rates are about the car's x, y, z whatever its heading):
+// its angle on the shorter way round goes to the record (radians), and the
+// smoothed rates move toward the turn over `dt`. A turn too small to give an
+// axis is no turn, and the rates settle toward 0; one too large to be a
+// single step of a ride leaves them as they were.
+void updateRates(const Quat& q, double dt, NoLimitsRide& ride, double* s) {
     const Quat p{ride.previous[0], ride.previous[1], ride.previous[2], ride.previous[3]};
-    const Quat r = multiply(q, conjugate(p));
-    const double n = length(r);
-    const double c = std::clamp(r.w / n, -1.0, 1.0);
-    const double theta = 2.0 * std::acos(c);
+    Quat r = multiply(conjugate(p), q);
+    // q and -q are one orientation: a sign flip between frames is no turn.
+    if (r.w < 0.0) r = {-r.x, -r.y, -r.z, -r.w};
+    const double sine = std::sqrt(r.x * r.x + r.y * r.y + r.z * r.z);
+    const double theta = 2.0 * std::atan2(sine, r.w);
     s[kFrontLeftSusp] = theta;
-    if (std::abs(theta) > kLargestTurn || std::abs(theta) < kSmallestTurn) return;
-    const double sine = std::sqrt(1.0 - c * c);
-    std::array<double, 3> axis{r.x / n, r.y / n, r.z / n};
-    if (sine >= kSmallestTurn)
-        for (double& a : axis) a /= sine;
+    if (theta > kLargestTurn) return;
+    const double perAxis = theta < kSmallestTurn ? 0.0 : theta / sine / dt;
+    const double target[3] = {r.x * perAxis, r.y * perAxis, r.z * perAxis};
     for (std::size_t i = 0; i < 3; ++i) {
         double& rate = ride.rate[i];
-        rate = ((theta / kAssumedIntervalS * axis[i] - rate) * 0.99 + rate) * 0.98;
+        rate = ((target[i] - rate) * 0.99 + rate) * 0.98;
     }
 }
 
@@ -71,7 +74,7 @@ NoLimitsRide& noLimitsRide() {
     return ride;
 }
 
-bool applyNoLimitsTelemetry(const NoLimitsTelemetry& t, double timeFrameMs, GameDataRecord& record, NoLimitsRide& ride) {
+bool applyNoLimitsTelemetry(const NoLimitsTelemetry& t, double receivedAtS, GameDataRecord& record, NoLimitsRide& ride) {
     if (t.state == 0) return false;
     if (!finite(t)) return false;
     Quat q{t.rotation[0], t.rotation[1], t.rotation[2], t.rotation[3]};
@@ -91,29 +94,36 @@ bool applyNoLimitsTelemetry(const NoLimitsTelemetry& t, double timeFrameMs, Game
     s[kPitchPosition] = std::atan2(2.0 * (q.x * q.w - q.y * q.z), 1.0 - 2.0 * (q.x * q.x + q.z * q.z)) * kDegreesPerRadian;
     s[kYawPosition] = std::atan2(2.0 * (q.y * q.w - q.z * q.x), 1.0 - 2.0 * (q.y * q.y + q.z * q.z)) * kDegreesPerRadian;
 
-    updateRates(q, ride, s);
-    s[kRollSpeed] = ride.rate[0] * kDegreesPerRadian;
-    s[kPitchSpeed] = ride.rate[1] * kDegreesPerRadian;
-    s[kYawSpeed] = ride.rate[2] * kDegreesPerRadian;
+    const double gap = receivedAtS - ride.previousAt;
+    const double dt = ride.hasPrevious && gap >= kShortestGapS && gap <= kLongestGapS ? gap : 0.0;
+    s[kFrontLeftSusp] = 0.0;
+    if (dt > 0.0) updateRates(q, dt, ride, s);
+    s[kPitchSpeed] = ride.rate[0] * kDegreesPerRadian;
+    s[kYawSpeed] = ride.rate[1] * kDegreesPerRadian;
+    s[kRollSpeed] = ride.rate[2] * kDegreesPerRadian;
     ride.previous = {q.x, q.y, q.z, q.w};
+    ride.previousAt = receivedAtS;
     ride.hasPrevious = true;
 
+    // The g-force is along (left, up, forward); the slots are along (right,
+    // up, forward).
     const double g = kStandardGravity;
     s[kLateralAccelG] = t.gForce[0] * g * -1.0;
     s[kLongituAccelG] = t.gForce[2] * g;
     s[kVerticaAccelG] = t.gForce[1] * g;
 
-    const Quat down = multiply(multiply(q, Quat{0.0, 0.0, g, 0.0}), conjugate(q));
-    s[kLongituGravi] = -down.x;
-    s[kLateralGravi] = down.y;
-    s[kVerticaGravi] = down.z;
+    // The world's up (y) in car axes: what a car at rest feels along each of
+    // its axes. Forward is the car's -z.
+    const Quat up = multiply(multiply(conjugate(q), Quat{0.0, g, 0.0, 0.0}), q);
+    s[kLateralGravi] = up.x;
+    s[kVerticaGravi] = up.y;
+    s[kLongituGravi] = -up.z;
 
     constexpr int axes[3][4] = {
         {kLateralAccel, kLateralAccelG, kLateralGravi, kLateralSpeed},
         {kLongituAccel, kLongituAccelG, kLongituGravi, kLongituSpeed},
         {kVerticaAccel, kVerticaAccelG, kVerticaGravi, kVerticaSpeed},
     };
-    const double dt = timeFrameMs / 1000.0;
     for (std::size_t i = 0; i < 3; ++i) {
         const auto& a = axes[i];
         s[a[0]] = s[a[1]] - s[a[2]];
