@@ -2,10 +2,11 @@
 // (Assetto Corsa and EVO, RaceRoom in every layout it announces, Project CARS
 // 2, rFactor 2, the truck simulators): the reader, attached as the engine
 // attaches it, must read only inside its view and leave the record usable
-// whatever the block holds. The first byte picks the game; the rest is the
+// whatever the block holds, storing only finite values. The first byte picks the game; the rest is the
 // block's content from its start (for Assetto Corsa the bytes after the
 // physics page go to the graphics page, whose status gates the read).
 #include <algorithm>
+#include <cmath>
 #include <cstddef>
 #include <cstdint>
 #include <cstdlib>
@@ -134,5 +135,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     // A reader that let go of a block it judged not ready takes it again, as
     // the engine's next pass would (a no-op while still attached).
     if (kGames[pick].id == kRaceRoom || kGames[pick].id == kRFactor2) game.reader->attach();
+    // A block holding a value that is no number is no sample: nothing the
+    // reader stored may be one.
+    for (double v : record.slots)
+        if (!std::isfinite(v)) __builtin_trap();
     return 0;
 }

@@ -356,6 +356,30 @@ private:
 std::unique_ptr<Drive> carDrive() { return std::make_unique<Shaken>(std::make_unique<CarDrive>()); }
 std::unique_ptr<Drive> flightDrive() { return std::make_unique<Shaken>(std::make_unique<FlightDrive>()); }
 std::unique_ptr<Drive> coasterRide() { return std::make_unique<Shaken>(std::make_unique<CoasterRide>()); }
+void PoseDrive::set(const Pose& pose) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    pose_ = pose;
+}
+
+void PoseDrive::at(double seconds, SimState& out) {
+    out = SimState{};
+    Pose pose;
+    {
+        std::lock_guard<std::mutex> lock(mutex_);
+        pose = pose_;
+    }
+    const Pose* p = &pose;
+    const double swept = p->rate * (std::fmod(std::max(seconds, 0.0), 2.0) - 1.0);
+    out.slots[kYawPosition] = p->heading + (p->turning == kYawSpeed ? swept : 0);
+    out.slots[kPitchPosition] = p->pitch + (p->turning == kPitchSpeed ? swept : 0);
+    out.slots[kRollPosition] = p->roll + (p->turning == kRollSpeed ? swept : 0);
+    if (p->turning) out.slots[p->turning] = p->rate * rateUnit_ * (p->turning == kPitchSpeed ? pitchRateSign_ : 1.0);
+    out.onGround = true;
+    completeGravity(out);
+}
+
+double PoseDrive::lengthSeconds() const { return kEndless; }
+
 std::unique_ptr<Drive> stepDrive(int slot) { return std::make_unique<StepDrive>(slot); }
 std::unique_ptr<Drive> recordingDrive(Recording recording) { return std::make_unique<RecordingDrive>(std::move(recording)); }
 

@@ -16,6 +16,7 @@
 #include "sim/fake_simconnect_server.h"
 #include "sim/game_process.h"
 #include "sim/game_writers.h"
+#include "sim/nolimits_motion.h"
 #include "sim/udp_game_senders.h"
 #include "sources/game_data_record.h"
 #include "sources/game_table.h"
@@ -34,6 +35,26 @@ constexpr double kAcG = 9.81;
 double rad(double degrees) { return degrees * std::numbers::pi / 180.0; }
 float radF(double degrees) { return static_cast<float>(rad(degrees)); }
 float f(double v) { return static_cast<float>(v); }
+
+// The car's attitude as the library's slots describe it: heading
+// anticlockwise seen from above, pitch nose up, roll right side down, all in
+// degrees. `m` holds the car's right, forward and up axes as columns, in a
+// world whose x points east, y north and z up; the car turns by heading,
+// then pitch, then roll.
+struct Body {
+    double m[3][3];
+    // World up seen in the car's axes (right, forward, up).
+    double worldUp(int axis) const { return m[2][axis]; }
+};
+
+Body bodyOf(const double* s) {
+    const double h = rad(s[kYawPosition]), p = rad(s[kPitchPosition]), r = rad(s[kRollPosition]);
+    const double ch = std::cos(h), sh = std::sin(h), cp = std::cos(p), sp = std::sin(p), cr = std::cos(r), sr = std::sin(r);
+    // Rz(heading) * Rx(pitch) * Ry(roll), with Ry turning up towards right.
+    return {{{ch * cr - sh * sp * sr, -sh * cp, ch * sr + sh * sp * cr},
+             {sh * cr + ch * sp * sr, ch * cp, sh * sr - ch * sp * cr},
+             {-cp * sr, sp, cp * cr}}};
+}
 
 // --- the game table as the simulator plays it -------------------------------
 
@@ -235,14 +256,23 @@ public:
         if (!writer_) return;
         const double* s = st.slots;
         ++tick_;
-        // The rates go through as the library reads them, unconverted.
+        // iRacing's car axes: x forward, y left, z up, rotations right-handed
+        // about them (Pitch is nose down, Roll right side down, Yaw
+        // anticlockwise from above), angles in radians, rates in radians per
+        // second. Its accelerations are what an accelerometer in the car
+        // reads, gravity included: the kinematic acceleration plus world up
+        // (1 g) seen in the car's axes.
+        const Body b = bodyOf(s);
+        const double up[3] = {b.worldUp(0), b.worldUp(1), b.worldUp(2)};  // right, forward, up
         writer_->publish(tick_, {{"SessionTime", f(tick_ / rateHz())},
                                  {"Speed", f(s[kSpeed])},
-                                 {"LatAccel", f(-s[kLateralAccelG])},
-                                 {"LongAccel", f(s[kLongituAccelG])},
-                                 {"VertAccel", f(s[kVerticaAccelG])},
+                                 {"LatAccel", f(-(s[kLateralAccel] + kG * up[0]))},
+                                 {"LongAccel", f(s[kLongituAccel] + kG * up[1])},
+                                 {"VertAccel", f(s[kVerticaAccel] + kG * up[2])},
+                                 // The library keeps the game's radians per second in its rate slots.
                                  {"YawRate", f(s[kYawSpeed])},
                                  {"RollRate", f(s[kRollSpeed])},
+                                 // ...and keeps the game's nose-down sense of the pitch rate.
                                  {"PitchRate", f(s[kPitchSpeed])},
                                  {"Yaw", radF(s[kYawPosition])},
                                  {"Roll", radF(s[kRollPosition])},
@@ -253,19 +283,6 @@ private:
     std::unique_ptr<IRacingWriter> writer_;
     std::int32_t tick_ = 0;
 };
-
-struct Quaternion {
-    double x, y, z, w;
-};
-
-// The orientation whose decomposition (heading about the vertical axis
-// first, then attitude, then bank) gives the angles, in radians.
-Quaternion fromHeadingAttitudeBank(double heading, double attitude, double bank) {
-    const double c1 = std::cos(heading / 2), s1 = std::sin(heading / 2);
-    const double c2 = std::cos(attitude / 2), s2 = std::sin(attitude / 2);
-    const double c3 = std::cos(bank / 2), s3 = std::sin(bank / 2);
-    return {s1 * s2 * c3 + c1 * c2 * s3, s1 * c2 * c3 + c1 * s2 * s3, c1 * s2 * c3 - s1 * c2 * s3, c1 * c2 * c3 - s1 * s2 * s3};
-}
 
 class RFactor2Player : public PlayerBase {
 public:
@@ -282,27 +299,33 @@ public:
         const double* s = st.slots;
         Rf2Sample r;
         r.elapsedTime = (++frame_) / rateHz();
-        r.localVel[0] = -s[kLateralSpeed];
-        r.localVel[1] = s[kVerticaSpeed];
-        r.localVel[2] = -s[kLongituSpeed];
-        r.localAccel[0] = -s[kLateralAccel];
-        r.localAccel[1] = s[kVerticaAccel];
-        r.localAccel[2] = -s[kLongituAccel];
-        r.localRot[0] = rad(s[kPitchSpeed]);
-        r.localRot[1] = -rad(s[kYawSpeed]);
-        r.localRot[2] = rad(s[kRollSpeed]);
-        r.localRotAccel[0] = rad(s[kPitchAccel]);
-        r.localRotAccel[1] = -rad(s[kYawAccel]);
-        r.localRotAccel[2] = rad(s[kRollAccel]);
-        // The plug-in sends the orientation as a matrix; the reader takes
-        // heading (negated), attitude (roll) and bank (pitch) out of it.
-        const Quaternion q = fromHeadingAttitudeBank(-rad(s[kYawPosition]), rad(s[kRollPosition]), rad(s[kPitchPosition]));
-        const double x = q.x, y = q.y, z = q.z, w = q.w;
-        const double m[3][3] = {{1 - 2 * (y * y + z * z), 2 * (x * y - z * w), 2 * (x * z + y * w)},
-                                {2 * (x * y + z * w), 1 - 2 * (x * x + z * z), 2 * (y * z - x * w)},
-                                {2 * (x * z - y * w), 2 * (y * z + x * w), 1 - 2 * (x * x + y * y)}};
-        for (int i = 0; i < 3; ++i)
-            for (int c = 0; c < 3; ++c) r.orientation[i][c] = m[i][c];
+        // The plug-in gives the car's vectors in its local axes, x left, y up,
+        // z back (the car moves along -z), and the orientation as the matrix
+        // whose rows turn a local vector into world x, y and z (world y up).
+        // Rates are the angular velocity in the same axes, measured like the
+        // matrix turns (a positive x rate lifts the nose).
+        const Body b = bodyOf(s);
+        auto local = [](double right, double forward, double up, double (&out)[3]) {
+            out[0] = -right;
+            out[1] = up;
+            out[2] = -forward;
+        };
+        local(s[kLateralSpeed], s[kLongituSpeed], s[kVerticaSpeed], r.localVel);
+        local(s[kLateralAccel], s[kLongituAccel], s[kVerticaAccel], r.localAccel);
+        // (right, forward, up) to (left, up, back) turns a right-handed frame
+        // into a left-handed one, so an axial vector changes sign as well.
+        local(-rad(s[kPitchSpeed]), -rad(s[kRollSpeed]), -rad(s[kYawSpeed]), r.localRot);
+        local(-rad(s[kPitchAccel]), -rad(s[kRollAccel]), -rad(s[kYawAccel]), r.localRotAccel);
+        double axis[3][3];  // the car's left, up and back axes in world (left, up, back) axes
+        for (int c = 0; c < 3; ++c) {
+            const int from[3] = {0, 2, 1};  // right, up, forward columns of the body
+            const double sign[3] = {-1, 1, -1};
+            double world[3];
+            local(b.m[0][from[c]], b.m[1][from[c]], b.m[2][from[c]], world);
+            for (int i = 0; i < 3; ++i) axis[c][i] = sign[c] * world[i];
+        }
+        for (int row = 0; row < 3; ++row)
+            for (int c = 0; c < 3; ++c) r.orientation[row][c] = axis[c][row];
         writer_->publish(r);
     }
 
@@ -372,7 +395,9 @@ public:
         m.lateralAccel = s[kLateralAccel];
         m.longitudinalAccel = s[kLongituAccel];
         m.verticalAccel = s[kVerticaAccel];
-        m.accelWithGravityGiven = true;
+        // F1 and BeamNG publish accelerations without gravity, though the
+        // library reads them into its with-gravity slots.
+        m.accelWithGravityGiven = id_ != kF1 && id_ != kBeamNg;
         m.lateralAccelG = s[kLateralAccelG];
         m.longitudinalAccelG = s[kLongituAccelG];
         m.verticalAccelG = s[kVerticaAccelG];
@@ -411,16 +436,9 @@ public:
     void close() override { server_.reset(); }
     void publish(const SimState& st) override {
         if (!server_) return;
-        const double* s = st.slots;
-        NoLimitsTelemetry t;
+        NoLimitsTelemetry t = noLimitsTelemetryFrom(st);
         t.state = 1;  // riding
         t.frame = ++frame_;
-        t.speed = f(s[kSpeed]);
-        // The reader takes roll from the middle rotation, pitch from the last
-        // and yaw from the first.
-        const Quaternion q = fromHeadingAttitudeBank(rad(s[kYawPosition]), rad(s[kRollPosition]), rad(s[kPitchPosition]));
-        t.rotation = {f(q.x), f(q.y), f(q.z), f(q.w)};
-        t.gForce = {f(-s[kLateralAccelG] / kG), f(s[kVerticaAccelG] / kG), f(s[kLongituAccelG] / kG)};
         server_->setCurrentTelemetry(t);
     }
 
@@ -496,16 +514,23 @@ public:
     void publish(const SimState& st) override {
         if (!server_) return;
         const double* s = st.slots;
-        // Body axes: x right, y up, z forward; rotations about them.
-        const double values[15] = {
-            s[kLateralAccel], s[kVerticaAccel], s[kLongituAccel],
-            -rad(s[kPitchAccel]), -rad(s[kYawAccel]), -rad(s[kRollAccel]),
-            -s[kLateralSpeed], -s[kVerticaSpeed], s[kLongituSpeed],
-            -rad(s[kPitchSpeed]), -rad(s[kYawSpeed]), -rad(s[kRollSpeed]),
-            rad(s[kYawPosition]), rad(s[kRollPosition]), -rad(s[kPitchPosition]),
-        };
-        const std::int64_t ground = st.onGround ? 1 : 0;
-        const auto message = FakeSimConnectServer::data(values, ground, ground);
+        // The library's flight slots in the aircraft's own terms: bank is
+        // read positive with the left wing down, the yaw and roll rates
+        // positive turning left and dropping the right wing, the lateral and
+        // vertical speeds positive to the left and down.
+        Aircraft a;
+        a.headingDeg = s[kYawPosition];
+        a.noseUpDeg = s[kPitchPosition];
+        a.rightWingDownDeg = -s[kRollPosition];
+        a.pitchUpRate = s[kPitchSpeed];
+        a.yawRightRate = -s[kYawSpeed];
+        a.rollRightRate = s[kRollSpeed];
+        const double velocity[3] = {-s[kLateralSpeed], -s[kVerticaSpeed], s[kLongituSpeed]};
+        const double acceleration[3] = {s[kLateralAccel], s[kVerticaAccel], s[kLongituAccel]};
+        std::copy(std::begin(velocity), std::end(velocity), a.velocity);
+        std::copy(std::begin(acceleration), std::end(acceleration), a.acceleration);
+        a.onGround = st.onGround;
+        const auto message = FakeSimConnectServer::data(a);
         // Every client that asked for the aircraft's data gets it, once per
         // simulation frame.
         for (int c = 0; c < server_->clientCount(); ++c) {

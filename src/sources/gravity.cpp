@@ -4,13 +4,13 @@
 
 namespace rez {
 
-void applyGravityParts(GameDataRecord& record, AccelMode mode, double pi, double longitudinalSign) {
+void applyGravityParts(GameDataRecord& record, AccelMode mode, double pi, double longitudinalSign, double lateralSign) {
     double* s = record.slots;
     const double phi = s[kRollPosition] * pi / 180.0;
     const double theta = s[kPitchPosition] * pi / 180.0;
     const double g = kStandardGravity;
     s[kLongituGravi] = longitudinalSign * g * std::sin(theta);
-    s[kLateralGravi] = g * std::cos(theta) * std::sin(phi);
+    s[kLateralGravi] = lateralSign * g * std::cos(theta) * std::sin(phi);
     s[kVerticaGravi] = g * std::cos(theta) * std::cos(phi);
     constexpr int triples[3][3] = {
         {kLateralAccel, kLateralAccelG, kLateralGravi},

@@ -14,7 +14,10 @@ enum class AccelMode {
     Subtract,  // the game gave accelerations with gravity: accel = accel_g - gravi
 };
 
-// longitudinalSign is -1 for the one source whose pitch sense is reversed.
-void applyGravityParts(GameDataRecord& record, AccelMode mode, double pi = kPiShort, double longitudinalSign = 1.0);
+// longitudinalSign is -1 for the one source whose pitch sense is reversed;
+// lateralSign is -1 for a source whose roll grows with the right side going
+// down, so that its lateral part is still what an accelerometer at rest reads.
+void applyGravityParts(GameDataRecord& record, AccelMode mode, double pi = kPiShort, double longitudinalSign = 1.0,
+                       double lateralSign = 1.0);
 
 }  // namespace rez

@@ -68,7 +68,9 @@ TEST_F(IRacingTest, SampleGivesChannelsWithGravitySubtracted) {
                                   {kPitchPosition, -5.729577951308232},
                               },
                       1e-5);
-    test::expectGravity(record, 0.2, -0.1);
+    // Roll 0.2 rad right side down: the lateral part of a roll of -0.2 in the
+    // other games' sense.
+    test::expectGravity(record, -0.2, -0.1);
     // iRacing's accelerations include gravity: the without-gravity values are
     // what is left after taking it away.
     EXPECT_DOUBLE_EQ(record.slots[kLateralAccel], record.slots[kLateralAccelG] - record.slots[kLateralGravi]);

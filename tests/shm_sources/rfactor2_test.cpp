@@ -48,6 +48,7 @@ TEST(RFactor2Orientation, MatrixGivesYawRollAndPitch) {
         Axis axis;
         double degrees;
         double yaw, roll, pitch;
+        double thenRolled = 0;  // degrees about z after the first turn
     };
     const Case cases[] = {
         {"level", Axis::X, 0.0, 0.0, 0.0, 0.0},
@@ -57,15 +58,20 @@ TEST(RFactor2Orientation, MatrixGivesYawRollAndPitch) {
         {"rolled", Axis::Z, 40.0, 0.0, 40.0, 0.0},
         {"rolled the other way", Axis::Z, -60.0, 0.0, -60.0, 0.0},
         {"rolled a quarter turn (rounding past 1)", Axis::Z, 90.0, 0.0, 90.0, 0.0},
-        {"nearly upside down about x (small trace, x largest)", Axis::X, 170.0, 0.0, 0.0, 170.0},
-        {"upside down about x", Axis::X, 180.0, 0.0, 0.0, 180.0},
+        {"nearly upside down about x (small trace, x largest)", Axis::X, 170.0, 180.0, 180.0, 10.0},
+        {"upside down about x", Axis::X, 180.0, 180.0, 180.0, 0.0},
         {"nearly reversed about y (y largest)", Axis::Y, 170.0, -170.0, 0.0, 0.0},
-        {"nearly upside down about z (z largest)", Axis::Z, 170.0, 180.0, 10.0, 180.0},
+        {"nearly upside down about z (z largest)", Axis::Z, 170.0, 0.0, 170.0, 0.0},
+        {"nose up, then rolled", Axis::X, 20.0, 0.0, 15.0, 20.0, 15.0},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.what);
         double m[3][3];
-        rotation(c.axis, c.degrees, m);
+        double first[3][3], roll[3][3];
+        rotation(c.axis, c.degrees, first);
+        rotation(Axis::Z, c.thenRolled, roll);
+        for (int i = 0; i < 3; ++i)
+            for (int j = 0; j < 3; ++j) m[i][j] = first[i][0] * roll[0][j] + first[i][1] * roll[1][j] + first[i][2] * roll[2][j];
         const OrientationAngles a = rf2OrientationAngles(m);
         EXPECT_TRUE(sameAngle(a.yaw, c.yaw)) << "yaw";
         EXPECT_TRUE(sameAngle(a.roll, c.roll)) << "roll";

@@ -23,19 +23,20 @@ bool AcPhysicsReader::read(GameDataRecord& record) {
     if (packet == lastPacket_) return false;
     lastPacket_ = packet;
 
-    double* s = record.slots;
-    s[kLateralAccel] = page.f32(44) * kAcGravity;
-    s[kLongituAccel] = page.f32(52) * kAcGravity;
-    s[kVerticaAccel] = page.f32(48) * kAcGravity * -1.0;
-    s[kLateralSpeed] = page.f32(568);
-    s[kLongituSpeed] = page.f32(576);
-    s[kVerticaSpeed] = page.f32(572);
-    s[kYawSpeed] = toDegrees(page.f32(300));
-    s[kRollSpeed] = toDegrees(page.f32(304));
-    s[kPitchSpeed] = toDegrees(page.f32(296));
-    s[kYawPosition] = toDegrees(page.f32(208)) * -1.0;
-    s[kRollPosition] = toDegrees(page.f32(216)) * -1.0;
-    s[kPitchPosition] = toDegrees(page.f32(212));
+    SampleSlots s;
+    s.set(kLateralAccel, page.f32(44) * kAcGravity);
+    s.set(kLongituAccel, page.f32(52) * kAcGravity);
+    s.set(kVerticaAccel, page.f32(48) * kAcGravity * -1.0);
+    s.set(kLateralSpeed, page.f32(568));
+    s.set(kLongituSpeed, page.f32(576));
+    s.set(kVerticaSpeed, page.f32(572));
+    s.set(kYawSpeed, toDegrees(page.f32(300)));
+    s.set(kRollSpeed, toDegrees(page.f32(304)));
+    s.set(kPitchSpeed, toDegrees(page.f32(296)));
+    s.set(kYawPosition, toDegrees(page.f32(208)) * -1.0);
+    s.set(kRollPosition, toDegrees(page.f32(216)) * -1.0);
+    s.set(kPitchPosition, toDegrees(page.f32(212)));
+    if (!s.storeInto(record)) return false;
     finishSample(*this, record, AccelMode::Add);
     return true;
 }

@@ -97,6 +97,7 @@ bool IRacingReader::attach() {
 }
 
 bool IRacingSampler::sample(const ViewBytes& view, GameDataRecord& record) {
+    refused = false;
     if ((view.i32(kStatusAt) & kConnectedBit) == 0) {
         // Between sessions. The next session's first row then only becomes
         // the last tick (it looks like a restarted count); newer rows are taken.
@@ -105,8 +106,8 @@ bool IRacingSampler::sample(const ViewBytes& view, GameDataRecord& record) {
     }
     const std::size_t copied = takeNewestRow(view);
     if (copied == 0) return false;
-    readVariables(view, copied, record);
-    return true;
+    refused = !readVariables(view, copied, record);
+    return !refused;
 }
 
 std::size_t IRacingSampler::takeNewestRow(const ViewBytes& view) {
@@ -145,7 +146,7 @@ std::size_t IRacingSampler::takeNewestRow(const ViewBytes& view) {
     return copied;
 }
 
-void IRacingSampler::readVariables(const ViewBytes& view, std::size_t rowLength, GameDataRecord& record) const {
+bool IRacingSampler::readVariables(const ViewBytes& view, std::size_t rowLength, GameDataRecord& record) const {
     struct Variable {
         const char* name;
         int slot;
@@ -155,19 +156,24 @@ void IRacingSampler::readVariables(const ViewBytes& view, std::size_t rowLength,
     static constexpr Variable kVariables[] = {
         {"LatAccel", kLateralAccelG, -1.0, false}, {"LongAccel", kLongituAccelG, 1.0, false},
         {"VertAccel", kVerticaAccelG, 1.0, false}, {"YawRate", kYawSpeed, 1.0, false},
+        // The game's pitch is positive nose down and is turned to the
+        // library's nose up; its pitch rate keeps the game's sense (a fixed
+        // sign that hosts' stored iRacing profiles already allow for).
         {"RollRate", kRollSpeed, 1.0, false},      {"PitchRate", kPitchSpeed, 1.0, false},
         {"Yaw", kYawPosition, 1.0, true},          {"Roll", kRollPosition, 1.0, true},
         {"Pitch", kPitchPosition, -1.0, true},
     };
     const ViewBytes row(row_.data(), rowLength);
+    SampleSlots values;
     for (const Variable& v : kVariables) {
         const std::optional<std::size_t> at = findVariable(view, v.name);
         // A variable the game does not publish (or places outside the row)
         // leaves its channel as it was.
         if (!at || *at > rowLength || rowLength - *at < sizeof(float)) continue;
         const double value = row.f32(*at);
-        record.slots[v.slot] = (v.degrees ? toDegrees(value, kFullPi) : value) * v.factor;
+        values.set(v.slot, (v.degrees ? toDegrees(value, kFullPi) : value) * v.factor);
     }
+    return values.storeInto(record);
 }
 
 bool IRacingReader::read(GameDataRecord& record) {
@@ -175,8 +181,13 @@ bool IRacingReader::read(GameDataRecord& record) {
     // A restarted game publishes a new block; the one held here would stay
     // connected with its ticks standing still.
     if (mapping_.isOpen() && !mapping_.stillUnderItsName()) mapping_.close();
-    if (openHandles()) sampler_.sample(ViewBytes(mapping_), record);
-    finishSample(*this, record, AccelMode::Subtract);
+    // A row that is no sample (a value not a number) is no tick of data either.
+    if (openHandles() && !sampler_.sample(ViewBytes(mapping_), record) && sampler_.refused) return false;
+    // The game's roll grows with the right side going down (about its x axis,
+    // forward, with y to the left), so its lateral gravity part has the
+    // opposite sign to the other games'; without that a banked car would show
+    // twice its gravity part as a lateral acceleration.
+    finishSample(*this, record, AccelMode::Subtract, -1.0);
     return true;
 }
 

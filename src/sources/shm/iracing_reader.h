@@ -25,16 +25,18 @@ inline constexpr std::int32_t kIRacingNoTick = std::numeric_limits<std::int32_t>
 class IRacingSampler {
 public:
     // Takes the newest row when it is newer than the last one and writes its
-    // variables into `record`; true when a row was taken.
+    // variables into `record`; true when a row was taken. A row holding a
+    // value that is no finite number writes nothing and sets `refused`.
     bool sample(const ViewBytes& view, GameDataRecord& record);
 
     std::int32_t lastTick = kIRacingNoTick;
+    bool refused = false;
 
 private:
     // Copies the newest buffer when it is newer than the last one taken;
     // returns the number of bytes copied (0 = no new row).
     std::size_t takeNewestRow(const ViewBytes& view);
-    void readVariables(const ViewBytes& view, std::size_t rowLength, GameDataRecord& record) const;
+    bool readVariables(const ViewBytes& view, std::size_t rowLength, GameDataRecord& record) const;
 
     std::array<unsigned char, kIRacingRowSize> row_{};
 };

@@ -18,19 +18,20 @@ bool ProjectCars2Reader::read(GameDataRecord& record) {
     const ViewBytes view(block_);
     if (view.i32(8) != kPcars2StatePlaying || !existingMappingTest(kPcars2Name)) return false;
 
-    double* s = record.slots;
-    s[kYawPosition] = toDegrees(view.f32(6908)) * -1.0;
-    s[kRollPosition] = toDegrees(view.f32(6912));
-    s[kPitchPosition] = toDegrees(view.f32(6916));
-    s[kLateralSpeed] = view.f32(6920);
-    s[kLongituSpeed] = view.f32(6924);
-    s[kVerticaSpeed] = view.f32(6928);
-    s[kYawSpeed] = toDegrees(view.f32(6944)) * -1.0;
-    s[kRollSpeed] = toDegrees(view.f32(6948));
-    s[kPitchSpeed] = toDegrees(view.f32(6952));
-    s[kLateralAccel] = view.f32(6956);
-    s[kLongituAccel] = view.f32(6960);
-    s[kVerticaAccel] = view.f32(6964);
+    SampleSlots s;
+    s.set(kYawPosition, toDegrees(view.f32(6908)) * -1.0);
+    s.set(kRollPosition, toDegrees(view.f32(6912)));
+    s.set(kPitchPosition, toDegrees(view.f32(6916)));
+    s.set(kLateralSpeed, view.f32(6920));
+    s.set(kLongituSpeed, view.f32(6924));
+    s.set(kVerticaSpeed, view.f32(6928));
+    s.set(kYawSpeed, toDegrees(view.f32(6944)) * -1.0);
+    s.set(kRollSpeed, toDegrees(view.f32(6948)));
+    s.set(kPitchSpeed, toDegrees(view.f32(6952)));
+    s.set(kLateralAccel, view.f32(6956));
+    s.set(kLongituAccel, view.f32(6960));
+    s.set(kVerticaAccel, view.f32(6964));
+    if (!s.storeInto(record)) return false;
     finishSample(*this, record, AccelMode::Add);
     return true;
 }

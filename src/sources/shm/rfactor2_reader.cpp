@@ -19,39 +19,20 @@ bool gameAndBlockPresent() { return processTest({"rFactor2.exe"}) && existingMap
 }  // namespace
 
 OrientationAngles rf2OrientationAngles(const double (&m)[3][3]) {
-    double x, y, z, w;
-    const double t = m[0][0] + m[1][1] + m[2][2] + 1.0;
-    if (t > 0.0625) {
-        const double s = std::sqrt(t);
-        w = s / 2.0;
-        x = (m[2][1] - m[1][2]) * 0.5 / s;
-        y = (m[0][2] - m[2][0]) * 0.5 / s;
-        z = (m[1][0] - m[0][1]) * 0.5 / s;
-    } else if (m[0][0] > m[1][1] && m[0][0] > m[2][2]) {
-        const double s = std::sqrt(m[0][0] + 1.0 - m[1][1] - m[2][2]);
-        x = s / 2.0;
-        y = (m[1][0] + m[0][1]) * 0.5 / s;
-        z = (m[2][0] + m[0][2]) * 0.5 / s;
-        w = (m[2][1] - m[1][2]) * 0.5 / s;
-    } else if (m[1][1] > m[2][2]) {
-        const double s = std::sqrt(m[1][1] + 1.0 - m[0][0] - m[2][2]);
-        y = s / 2.0;
-        x = (m[1][0] + m[0][1]) * 0.5 / s;
-        z = (m[2][1] + m[1][2]) * 0.5 / s;
-        w = (m[0][2] - m[2][0]) * 0.5 / s;
-    } else {
-        const double s = std::sqrt(m[2][2] + 1.0 - m[0][0] - m[1][1]);
-        z = s / 2.0;
-        x = (m[0][2] + m[2][0]) * 0.5 / s;
-        y = (m[2][1] + m[1][2]) * 0.5 / s;
-        w = (m[1][0] - m[0][1]) * 0.5 / s;
-    }
-    // Rounding can push the sine a hair past 1, which would make the roll NaN.
-    const double rollSine = std::clamp(2.0 * (x * y + w * z), -1.0, 1.0);
+    // The matrix's columns are the car's left, up and back axes in world
+    // axes (world y up). The angles are taken in the order the gravity parts
+    // assume (heading, then pitch, then roll): pitch from the forward axis's
+    // height, roll from how far the left axis leans up against the up axis,
+    // heading from the forward axis's horizontal part. Taken the other way
+    // round (roll before pitch), a car both pitched and rolled reads angles
+    // whose gravity parts are not those it feels.
+    const double forward[3] = {-m[0][2], -m[1][2], -m[2][2]};
+    // Rounding can push the sine a hair past 1, which would make the pitch NaN.
+    const double pitchSine = std::clamp(forward[1], -1.0, 1.0);
     return {
-        -toDegrees(std::atan2(2.0 * (y * w - x * z), 1.0 - 2.0 * (y * y + z * z)), kFullPi),
-        toDegrees(std::asin(rollSine), kFullPi),
-        toDegrees(std::atan2(2.0 * (w * x - y * z), 1.0 - 2.0 * (x * x + z * z)), kFullPi),
+        toDegrees(std::atan2(forward[0], -forward[2]), kFullPi),
+        toDegrees(std::atan2(m[1][0], m[1][1]), kFullPi),
+        toDegrees(std::asin(pitchSine), kFullPi),
     };
 }
 
@@ -92,27 +73,28 @@ bool RFactor2Reader::read(GameDataRecord& record) {
     if (!(elapsed > lastElapsed_)) return false;
     lastElapsed_ = elapsed;
 
-    double* s = record.slots;
-    s[kLateralAccel] = view.f64(208) * -1.0;
-    s[kLongituAccel] = view.f64(224) * -1.0;
-    s[kVerticaAccel] = view.f64(216);
-    s[kLateralSpeed] = view.f64(184) * -1.0;
-    s[kLongituSpeed] = view.f64(200) * -1.0;
-    s[kVerticaSpeed] = view.f64(192);
-    s[kYawSpeed] = toDegrees(view.f64(312)) * -1.0;
-    s[kRollSpeed] = toDegrees(view.f64(320));
-    s[kPitchSpeed] = toDegrees(view.f64(304));
-    s[kYawAccel] = toDegrees(view.f64(336)) * -1.0;
-    s[kRollAccel] = toDegrees(view.f64(344));
-    s[kPitchAccel] = toDegrees(view.f64(328));
+    SampleSlots s;
+    s.set(kLateralAccel, view.f64(208) * -1.0);
+    s.set(kLongituAccel, view.f64(224) * -1.0);
+    s.set(kVerticaAccel, view.f64(216));
+    s.set(kLateralSpeed, view.f64(184) * -1.0);
+    s.set(kLongituSpeed, view.f64(200) * -1.0);
+    s.set(kVerticaSpeed, view.f64(192));
+    s.set(kYawSpeed, toDegrees(view.f64(312)) * -1.0);
+    s.set(kRollSpeed, toDegrees(view.f64(320)));
+    s.set(kPitchSpeed, toDegrees(view.f64(304)));
+    s.set(kYawAccel, toDegrees(view.f64(336)) * -1.0);
+    s.set(kRollAccel, toDegrees(view.f64(344)));
+    s.set(kPitchAccel, toDegrees(view.f64(328)));
 
     double m[3][3];
     for (std::size_t r = 0; r < 3; ++r)
-        for (std::size_t c = 0; c < 3; ++c) m[r][c] = view.f64(232 + (r * 3 + c) * 8);
+        for (std::size_t c = 0; c < 3; ++c) m[r][c] = s.use(view.f64(232 + (r * 3 + c) * 8));
     const OrientationAngles angles = rf2OrientationAngles(m);
-    s[kYawPosition] = angles.yaw;
-    s[kRollPosition] = angles.roll;
-    s[kPitchPosition] = angles.pitch;
+    s.set(kYawPosition, angles.yaw);
+    s.set(kRollPosition, angles.roll);
+    s.set(kPitchPosition, angles.pitch);
+    if (!s.storeInto(record)) return false;
     finishSample(*this, record, AccelMode::Add);
     return true;
 }

@@ -20,8 +20,8 @@ struct OrientationAngles {
     double pitch;
 };
 
-// Yaw, roll and pitch in degrees from a row-major 3x3 rotation matrix, by way
-// of a quaternion.
+// Yaw, roll and pitch in degrees from a row-major 3x3 rotation matrix:
+// heading first, then pitch, then roll.
 OrientationAngles rf2OrientationAngles(const double (&m)[3][3]);
 
 class RFactor2Reader : public GameReader {

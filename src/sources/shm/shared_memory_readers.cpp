@@ -44,11 +44,11 @@ bool createOrOpenGameBlock(platform::SharedMemory& block, const std::string& nam
     return false;
 }
 
-void finishSample(GameReader& reader, GameDataRecord& record, AccelMode mode) {
+void finishSample(GameReader& reader, GameDataRecord& record, AccelMode mode, double lateralSign) {
     // The host's getter reads the interval from its own thread.
     relaxedStore(record.timeFrame, reader.clock.stamp());
     reader.groundState.store(0, std::memory_order_relaxed);
-    applyGravityParts(record, mode);
+    applyGravityParts(record, mode, kPiShort, 1.0, lateralSign);
 }
 
 bool GameBlockReader::attachBlock(const std::string& name, std::size_t size) {

@@ -9,8 +9,11 @@
 // before the view does (the rest of its last page reads as zero), but a
 // block that is short by whole pages is not the layout this reader knows,
 // and the game stays offline until it publishes a proper one.
+#include <array>
+#include <cmath>
 #include <cstddef>
 #include <cstdint>
+#include <utility>
 #include <memory>
 #include <string>
 
@@ -41,6 +44,32 @@ public:
 private:
     const unsigned char* data_;
     std::size_t size_;
+};
+
+// The values of one sample, kept aside until the whole sample is known to
+// be numbers: a block holding a NaN or an infinity in a field the reader uses
+// is no sample, and none of its values may reach the record.
+class SampleSlots {
+public:
+    void set(int slot, double value) {
+        if (count_ < values_.size()) values_[count_++] = {slot, use(value)};
+    }
+    // A raw field that a stored value is derived from (before a clamp, say).
+    double use(double value) {
+        finite_ = finite_ && std::isfinite(value);
+        return value;
+    }
+    // Stores the values, or nothing when one of them was not finite.
+    bool storeInto(GameDataRecord& record) const {
+        if (!finite_) return false;
+        for (std::size_t i = 0; i < count_; ++i) record.slots[values_[i].first] = values_[i].second;
+        return true;
+    }
+
+private:
+    std::array<std::pair<int, double>, kGameSlotCount> values_{};
+    std::size_t count_ = 0;
+    bool finite_ = true;
 };
 
 // Radians to degrees, with the short pi unless a reader asks for the full one.
@@ -78,6 +107,6 @@ bool createOrOpenGameBlock(platform::SharedMemory& block, const std::string& nam
 
 // What every reader does after storing a new sample: the interval stamp,
 // ground state 0, and the gravity parts in the reader's mode.
-void finishSample(GameReader& reader, GameDataRecord& record, AccelMode mode);
+void finishSample(GameReader& reader, GameDataRecord& record, AccelMode mode, double lateralSign = 1.0);
 
 }  // namespace rez
