@@ -281,34 +281,6 @@ TEST_P(AttachedReader, AFloodIsTakenInBoundedSharesInOrder) {
     EXPECT_LE(largestStep, kMostMessagesPerRead) << "messages taken by one read";
 }
 
-// The stand-in builds its messages by SimConnect's own conventions. At any
-// heading the channels follow the attitude, each rate shows on its own axis
-// in degrees per second, and at rest the accelerations with gravity are what
-// an accelerometer feels: world-up in the aircraft's axes, times g.
-TEST_P(AttachedReader, AttitudeAndRatesDoNotDependOnTheHeading) {
-    // Each aircraft, then the pitch, roll, and pitch, yaw and roll rates the reader gives.
-    const std::pair<sim::Aircraft, std::array<double, 5>> cases[] = {
-        {{}, {0, 0, 0, 0, 0}}, {{.noseUpDeg = 10}, {10, 0, 0, 0, 0}},
-        {{.rightWingDownDeg = 10}, {0, -10, 0, 0, 0}},                                   // roll grows left wing down
-        {{.pitchUpRate = 5}, {0, 0, 5, 0, 0}}, {{.yawRightRate = 5}, {0, 0, 0, -5, 0}},  // yaw rate grows turning left
-        {{.rollRightRate = 5}, {0, 0, 0, 0, 5}}};
-    const double g = 9.80665, pi = 3.141592653589793;
-    for (const auto& [aircraft, expected] : cases)
-        for (sim::Aircraft a = aircraft; a.headingDeg < 360; a.headingDeg += 90) {
-            a.velocity[2] += 1;  // tells this message from the one before
-            ASSERT_TRUE(server_.send(0, Server::data(a)));
-            ASSERT_TRUE(readUntil([&] { return record_.slots[kLongituSpeed] == a.velocity[2]; }));
-            const double* s = record_.slots;
-            const double got[] = {s[kPitchPosition], s[kRollPosition], s[kPitchSpeed], s[kYawSpeed], s[kRollSpeed]};
-            for (int i = 0; i < 5; ++i) EXPECT_NEAR(got[i], expected[i], 1e-9) << i << " at " << a.headingDeg;
-            EXPECT_NEAR(s[kYawPosition], a.headingDeg, 1e-9);
-            const double pitch = a.noseUpDeg * pi / 180, bank = a.rightWingDownDeg * pi / 180;
-            EXPECT_NEAR(s[kLateralAccelG], -g * std::sin(bank) * std::cos(pitch), 1e-9);
-            EXPECT_NEAR(s[kVerticaAccelG], g * std::cos(bank) * std::cos(pitch), 1e-9);
-            EXPECT_NEAR(s[kLongituAccelG], g * std::sin(pitch), 1e-9);
-        }
-}
-
 // Detection of the two simulators through the game table's order, each
 // reader on its own slot.
 class FlightSimDetection : public ::testing::Test {
