@@ -1,6 +1,8 @@
 #pragma once
 // One telemetry sample as the readers leave it and the engine reads it.
+#include <cmath>
 #include <cstddef>
+#include <cstdint>
 
 namespace rez {
 
@@ -32,5 +34,41 @@ struct GameDataRecord {
 // lie back to back in one block, each after the previous one's NUL, so a host
 // that only got the first pointer ("lateral_speed") can still walk the list.
 const char* gameSlotName(int slot);
+
+// The values of one sample (a datagram, a block, a message), held back until
+// the whole sample is read. One that is no finite number (a NaN or infinity
+// the game sent, or a value that overflowed in conversion) makes the whole
+// sample no sample: the record keeps the last good one rather than a mix, and
+// no NaN reaches the cues.
+class SlotStores {
+public:
+    static_assert(kGameSlotCount <= 64, "one bit per slot");
+    void set(int slot, double value) {
+        values_[slot] = value;
+        written_ |= std::uint64_t{1} << slot;
+        use(value);
+    }
+    // A raw field that a stored value is derived from (before a clamp, say):
+    // it must be finite too.
+    double use(double value) {
+        finite_ = finite_ && std::isfinite(value);
+        return value;
+    }
+    double operator[](int slot) const { return values_[slot]; }
+    bool finite() const { return finite_; }
+    // Stores every value set when all are finite; false, storing nothing,
+    // otherwise.
+    bool storeInto(GameDataRecord& record) const {
+        if (!finite_) return false;
+        for (int slot = 0; slot < kGameSlotCount; ++slot)
+            if ((written_ >> slot) & 1u) record.slots[slot] = values_[slot];
+        return true;
+    }
+
+private:
+    double values_[kGameSlotCount] = {};
+    std::uint64_t written_ = 0;
+    bool finite_ = true;
+};
 
 }  // namespace rez

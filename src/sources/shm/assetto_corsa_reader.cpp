@@ -23,7 +23,7 @@ bool AcPhysicsReader::read(GameDataRecord& record) {
     if (packet == lastPacket_) return false;
     lastPacket_ = packet;
 
-    SampleSlots s;
+    SlotStores s;
     s.set(kLateralAccel, page.f32(44) * kAcGravity);
     s.set(kLongituAccel, page.f32(52) * kAcGravity);
     s.set(kVerticaAccel, page.f32(48) * kAcGravity * -1.0);

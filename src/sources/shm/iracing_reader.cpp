@@ -164,7 +164,7 @@ bool IRacingSampler::readVariables(const ViewBytes& view, std::size_t rowLength,
         {"Pitch", kPitchPosition, -1.0, true},
     };
     const ViewBytes row(row_.data(), rowLength);
-    SampleSlots values;
+    SlotStores values;
     for (const Variable& v : kVariables) {
         const std::optional<std::size_t> at = findVariable(view, v.name);
         // A variable the game does not publish (or places outside the row)

@@ -18,7 +18,7 @@ bool ProjectCars2Reader::read(GameDataRecord& record) {
     const ViewBytes view(block_);
     if (view.i32(8) != kPcars2StatePlaying || !existingMappingTest(kPcars2Name)) return false;
 
-    SampleSlots s;
+    SlotStores s;
     s.set(kYawPosition, toDegrees(view.f32(6908)) * -1.0);
     s.set(kRollPosition, toDegrees(view.f32(6912)));
     s.set(kPitchPosition, toDegrees(view.f32(6916)));

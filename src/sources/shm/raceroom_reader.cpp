@@ -56,7 +56,7 @@ bool RaceRoomReader::read(GameDataRecord& record) {
     if (!existingMappingTest(kR3eName)) return false;
 
     const auto at = [&](std::size_t offset) { return view.f64(offset + layout.playerShift); };
-    SampleSlots s;
+    SlotStores s;
     s.set(kLateralSpeed, at(96) * -1.0);
     s.set(kVerticaSpeed, at(104));
     s.set(kLongituSpeed, at(112) * -1.0);

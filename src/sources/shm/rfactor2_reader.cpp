@@ -73,7 +73,7 @@ bool RFactor2Reader::read(GameDataRecord& record) {
     if (!(elapsed > lastElapsed_)) return false;
     lastElapsed_ = elapsed;
 
-    SampleSlots s;
+    SlotStores s;
     s.set(kLateralAccel, view.f64(208) * -1.0);
     s.set(kLongituAccel, view.f64(224) * -1.0);
     s.set(kVerticaAccel, view.f64(216));

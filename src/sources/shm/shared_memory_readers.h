@@ -46,32 +46,6 @@ private:
     std::size_t size_;
 };
 
-// The values of one sample, kept aside until the whole sample is known to
-// be numbers: a block holding a NaN or an infinity in a field the reader uses
-// is no sample, and none of its values may reach the record.
-class SampleSlots {
-public:
-    void set(int slot, double value) {
-        if (count_ < values_.size()) values_[count_++] = {slot, use(value)};
-    }
-    // A raw field that a stored value is derived from (before a clamp, say).
-    double use(double value) {
-        finite_ = finite_ && std::isfinite(value);
-        return value;
-    }
-    // Stores the values, or nothing when one of them was not finite.
-    bool storeInto(GameDataRecord& record) const {
-        if (!finite_) return false;
-        for (std::size_t i = 0; i < count_; ++i) record.slots[values_[i].first] = values_[i].second;
-        return true;
-    }
-
-private:
-    std::array<std::pair<int, double>, kGameSlotCount> values_{};
-    std::size_t count_ = 0;
-    bool finite_ = true;
-};
-
 // Radians to degrees, with the short pi unless a reader asks for the full one.
 inline double toDegrees(double radians, double pi = kPiShort) { return radians * 180.0 / pi; }
 

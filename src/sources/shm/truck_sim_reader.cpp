@@ -38,7 +38,7 @@ bool TruckSimReader::read(GameDataRecord& record) {
     const ViewBytes view(block_);
     if (view.u8(0) == 0) return false;
 
-    SampleSlots s;
+    SlotStores s;
     s.set(kSpeed, view.f32(41));
     s.set(kRpm, view.f32(45));
     s.set(kLateralSpeed, view.f32(69));

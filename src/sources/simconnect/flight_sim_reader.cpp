@@ -1,8 +1,5 @@
 #include "sources/simconnect/flight_sim_reader.h"
 
-#include <cmath>
-#include <utility>
-
 #include "core/bytes.h"
 #include "core/relaxed.h"
 #include "platform/clock.h"
@@ -72,15 +69,20 @@ bool decodeFlightSimData(const std::uint8_t* message, std::size_t size, FlightSi
 
 bool storeFlightSimSample(const FlightSimSample& sample, GameDataRecord& record, int& ground) {
     const double* v = sample.values;
-    const std::pair<int, double> channels[] = {
-        {kLateralAccel, v[0]},       {kVerticaAccel, v[1]},      {kLongituAccel, v[2]},
-        {kLateralSpeed, -v[6]},      {kVerticaSpeed, -v[7]},     {kLongituSpeed, v[8]},
-        {kPitchSpeed, -deg(v[9])},   {kYawSpeed, -deg(v[10])},   {kRollSpeed, -deg(v[11])},
-        {kYawPosition, deg(v[12])},  {kRollPosition, deg(v[13])}, {kPitchPosition, -deg(v[14])},
-    };
-    for (const auto& c : channels)
-        if (!std::isfinite(c.second)) return false;
-    for (const auto& c : channels) record.slots[c.first] = c.second;
+    SlotStores s;
+    s.set(kLateralAccel, v[0]);
+    s.set(kVerticaAccel, v[1]);
+    s.set(kLongituAccel, v[2]);
+    s.set(kLateralSpeed, -v[6]);
+    s.set(kVerticaSpeed, -v[7]);
+    s.set(kLongituSpeed, v[8]);
+    s.set(kPitchSpeed, -deg(v[9]));
+    s.set(kYawSpeed, -deg(v[10]));
+    s.set(kRollSpeed, -deg(v[11]));
+    s.set(kYawPosition, deg(v[12]));
+    s.set(kRollPosition, deg(v[13]));
+    s.set(kPitchPosition, -deg(v[14]));
+    if (!s.storeInto(record)) return false;
     ground = sample.simOnGround == 1 ? 1 : 0;
     return true;
 }

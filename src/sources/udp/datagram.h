@@ -55,34 +55,4 @@ std::optional<T> leadingNumber(const char* begin, const char* end) {
     return value;
 }
 
-// The values one datagram gives, held back until the whole datagram is read.
-// One that is no finite number (a NaN or infinity the game sent, or a value
-// that overflowed in conversion) makes the whole datagram no sample: the
-// record keeps the last good sample rather than a mix, and no NaN reaches
-// the cues.
-class SlotStores {
-public:
-    static_assert(kGameSlotCount <= 64, "one bit per slot");
-    void set(int slot, double value) {
-        values_[slot] = value;
-        written_ |= std::uint64_t{1} << slot;
-        finite_ = finite_ && std::isfinite(value);
-    }
-    double operator[](int slot) const { return values_[slot]; }
-    bool finite() const { return finite_; }
-    // Stores every value set when all are finite; false, storing nothing,
-    // otherwise.
-    bool storeInto(GameDataRecord& record) const {
-        if (!finite_) return false;
-        for (int slot = 0; slot < kGameSlotCount; ++slot)
-            if ((written_ >> slot) & 1u) record.slots[slot] = values_[slot];
-        return true;
-    }
-
-private:
-    double values_[kGameSlotCount] = {};
-    std::uint64_t written_ = 0;
-    bool finite_ = true;
-};
-
 }  // namespace rez
