@@ -10,9 +10,11 @@
 // Reports resident memory (sampled every second) and its least-squares slope
 // after warm-up, cue frames lost or corrupted at the controller, ticks longer
 // than 5 ms and the tick period's p50/p99/max, and the same for a bare 2 ms
-// loop beside the engine (the machine's own floor). Exits 1 when a target is
-// missed (frames lost or corrupted, a long tick, memory growing), 2 when the
-// run could not be set up, 0 otherwise (also when the multicast run is skipped).
+// loop beside the engine (the machine's own floor), and the CPU each of the
+// library's named threads took after warm-up, in percent of one core. Exits
+// 1 when a target is missed (frames lost or corrupted, a long tick, memory
+// growing), 2 when the run could not be set up, 0 otherwise (also when the
+// multicast run is skipped).
 //
 // REZ_SOAK_TRACE_STOP=/sys/kernel/tracing/tracing_on stops a kernel trace the
 // moment the serial transmit queue first fills (see StallProbe).
@@ -50,10 +52,12 @@ int main() {
 #include "platform/environment.h"
 #include "platform/precise_wait.h"
 #include "platform/priority.h"
+#include "platform/thread_name.h"
 #include "sim/emulated_controller.h"
 #include "sim/game_writers.h"
 #include "sim/multicast_member.h"
 #include "tests/support/test_reader.h"
+#include "tools/host/summary.h"
 
 namespace {
 
@@ -200,6 +204,7 @@ struct RunFigures {
     std::size_t queueMax = 0;
     std::uint64_t queueFullSamples = 0;
     int warmupS = 0;
+    char threadCpu[256] = {};  // the CPU line of the library's threads after warm-up (text: the figures cross a pipe)
     bool ok = false;
     char why[160] = {};
 };
@@ -361,10 +366,20 @@ RunFigures runEngine(int seconds, bool serial, StartCounting startCounting) {
         fig.warmupS = seconds >= 240 ? 60 : seconds / 4;
         const std::int64_t second = rez::platform::counterFrequency();
         const std::int64_t t0 = rez::platform::counterNow();
+        std::vector<rez::platform::ThreadCpu> threadsAfterWarmup;
+        std::int64_t warmedAt = t0;
         for (int s = 0; s <= seconds; ++s) {
             while (rez::platform::counterNow() < t0 + second * s) rez::platform::sleepMs(5);
             kib.push_back(residentKiB());
+            if (s == fig.warmupS) {
+                threadsAfterWarmup = rez::platform::libraryThreadsCpu();
+                warmedAt = rez::platform::counterNow();
+            }
         }
+        const double cpuWallS = static_cast<double>(rez::platform::counterNow() - warmedAt) / static_cast<double>(second);
+        const std::string cpuLine = rez::host::formatThreadCpu(
+            rez::host::threadCpuShares(threadsAfterWarmup, rez::platform::libraryThreadsCpu(), cpuWallS));
+        std::snprintf(fig.threadCpu, sizeof fig.threadCpu, "%s", cpuLine.c_str());
         reader->measuring = false;
         probe.measuring = false;
         const Slope slope = slopeAfter(kib, static_cast<std::size_t>(fig.warmupS));
@@ -479,6 +494,7 @@ int judge(const char* transport, int seconds, const RunFigures& fig, const Frame
                 fig.rssEndKiB, fig.rssMaxKiB);
     std::printf("memory slope     %.2f KiB/min over %llu samples after %d s warm-up (target below %.0f)\n",
                 fig.slopeKiBPerMin, static_cast<unsigned long long>(fig.slopeSamples), fig.warmupS, slopeLimit);
+    std::printf("%s, after %d s warm-up\n", fig.threadCpu, fig.warmupS);
     bool met = true;
     auto miss = [&](bool failed, const char* what) {
         if (failed) {

@@ -36,6 +36,7 @@
 #include "platform/dynlib.h"
 #include "platform/environment.h"
 #include "platform/run_program.h"
+#include "platform/thread_name.h"
 #include "sim/emulated_controller.h"
 #include "tools/host/api.h"
 #include "tools/host/profile.h"
@@ -205,6 +206,9 @@ int runHost(const Options& o, const rez::host::Profile& profile, const rez::host
     std::printf("rezadedudid-host: %s loaded, profile %s\n", o.library.c_str(),
                 profile.fileName.empty() ? "built in" : profile.fileName.c_str());
 
+    // The summary's window runs from here to the moment the rig is sent to
+    // rest; the library's threads are sampled at both ends.
+    const std::vector<rez::platform::ThreadCpu> threadsAtStart = rez::platform::libraryThreadsCpu();
     const std::int64_t start = rez::platform::counterNow();
     rez::host::HistoryFetcher histories(api);
     histories.discard();
@@ -327,6 +331,7 @@ int runHost(const Options& o, const rez::host::Profile& profile, const rez::host
             histories.fetch();
             restAt = t;
             ticksAtRest = histories.paired();
+            input.threadsAtEnd = rez::platform::libraryThreadsCpu();
             // Disabled channels give 0: the fade carries every output from
             // where it is to rest, as long as the engine ticks.
             for (int p = 0; p < 2; ++p)
@@ -382,6 +387,7 @@ int runHost(const Options& o, const rez::host::Profile& profile, const rez::host
 
     if (wantSummary) {
         input.windowS = restAt;
+        input.threadsAtStart = threadsAtStart;
         input.controllerSeen = transport->seesController();
         const double perS = static_cast<double>(rez::platform::counterFrequency());
         for (const auto& f : transport->cueFrames()) {

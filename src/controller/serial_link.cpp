@@ -16,6 +16,7 @@
 #include "platform/priority.h"
 #include "platform/serial_port.h"
 #include "platform/shared_memory.h"
+#include "platform/thread_name.h"
 
 namespace rez {
 
@@ -135,6 +136,27 @@ void writeOnWake(SerialLink& link, const LoopEntry& entry) {
     if (linkFlags().portConnected.load()) writeTransmitQueue(controllerPort(), entry);
 }
 
+// Moves what the controller has sent so far into the receive buffer; the
+// bytes taken, or -1 when the port failed (it is then closed).
+long takeReplies(SerialLink& link, CSerialPort& port) {
+    long taken = 0;
+    try {
+        std::uint32_t waiting = port.BytesWaiting();
+        std::uint8_t chunk[kMaxMessageLength];
+        while (waiting > 0) {
+            const std::size_t got = readWaiting(port, chunk, std::min<std::size_t>(waiting, sizeof chunk));
+            if (got == 0) break;
+            link.serialRxBuffer.insert(link.serialRxBuffer.end(), chunk, chunk + got);
+            waiting -= static_cast<std::uint32_t>(got);
+            taken += static_cast<long>(got);
+        }
+    } catch (const CSerialException& e) {
+        portFailed(e);
+        return -1;
+    }
+    return taken;
+}
+
 // One Connected pass's port work: the transmit queue with checksums, the
 // auto message with its repeat rule, and what the controller had sent when
 // the pass began (a device that never stops sending cannot hold the pass).
@@ -159,22 +181,35 @@ bool exchangeWithController(SerialLink& link, const LoopEntry& entry) {
         advanceAutoMessage(*message, linkFlags().autoRepeatCount);
     }
     if (!portOk) return false;
-
-    try {
-        std::uint32_t waiting = port.BytesWaiting();
-        std::uint8_t chunk[kMaxMessageLength];
-        while (waiting > 0) {
-            const std::size_t got = readWaiting(port, chunk, std::min<std::size_t>(waiting, sizeof chunk));
-            if (got == 0) break;
-            link.serialRxBuffer.insert(link.serialRxBuffer.end(), chunk, chunk + got);
-            waiting -= static_cast<std::uint32_t>(got);
-        }
-    } catch (const CSerialException& e) {
-        portFailed(e);
-        return false;
-    }
-    return true;
+    return takeReplies(link, port) >= 0;
 }
+
+// The rest of a Connected pass: what is queued goes out the moment it is
+// queued, and what the controller sends is read and parsed the moment it
+// arrives, so the link sleeps between the two instead of spinning.
+class ConnectedWait final : public WakeWork {
+public:
+    ConnectedWait(SerialLink& link, const LoopEntry& entry) : link_(link), entry_(entry) {}
+
+    bool run() override {
+        writeOnWake(link_, entry_);
+        return true;
+    }
+    std::intptr_t watched() override { return controllerPort().watchHandle(); }
+    bool readable() override {
+        if (!mayUsePort(entry_)) return false;
+        {
+            std::lock_guard<std::mutex> use(link_.portUse);
+            if (!linkFlags().portConnected.load() || takeReplies(link_, controllerPort()) <= 0) return false;
+        }
+        if (parseFrames(link_.serialRxBuffer, mailbox().serialRxQueue)) linkFlags().serialLive = true;
+        return true;
+    }
+
+private:
+    SerialLink& link_;
+    const LoopEntry& entry_;
+};
 
 bool matchesAnyIdentityReply(const ShortFrame& reply) {
     return std::any_of(kIdentityReplies.begin(), kIdentityReplies.end(),
@@ -192,6 +227,7 @@ void serialLinkLoop(const LoopEntry& entry) {
     link.serialRxBuffer.clear();  // a cut frame of an earlier session is no frame
     link.linkClock.restart();
     const bool onWake = transmitOnWake();
+    const platform::LentThreadName name("rez-link");
 
     while (loopGoesOn(entry)) {
         link.passes.fetch_add(1, std::memory_order_relaxed);
@@ -204,9 +240,9 @@ void serialLinkLoop(const LoopEntry& entry) {
         if (!flags.portConnected.load()) {
             flags.serialLive = false;
             if (flags.autoconnectEnabled.load()) autoConnect(entry);
-            // Without a scan nothing here waits; the pass is paced like a
-            // Connected one so that Searching does not hold a core.
-            waitPrecise(link.linkClock);
+            // Without a scan nothing here waits; the pass sleeps to its end
+            // so that Searching costs nothing.
+            waitPass(link.linkClock);
             continue;
         }
         {
@@ -216,13 +252,12 @@ void serialLinkLoop(const LoopEntry& entry) {
             if (!exchangeWithController(link, entry)) continue;
         }
         if (parseFrames(link.serialRxBuffer, mailbox().serialRxQueue)) flags.serialLive = true;
-        if (onWake)
-            waitPrecise(link.linkClock, mailbox().serialTxWake, [&link, &entry] {
-                writeOnWake(link, entry);
-                return true;
-            });
-        else
-            waitPrecise(link.linkClock);
+        if (onWake) {
+            ConnectedWait work(link, entry);
+            waitPass(link.linkClock, mailbox().serialTxWake, work);
+        } else {
+            waitPass(link.linkClock);
+        }
     }
 
     {

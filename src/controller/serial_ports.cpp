@@ -94,6 +94,11 @@ bool CSerialPort2::isOpen() const {
     return m_hComm != platform::invalidSerialHandle;
 }
 
+platform::SerialHandle CSerialPort2::watchHandle() const {
+    std::lock_guard<std::mutex> lock(lock_);
+    return m_hComm;
+}
+
 void CSerialPort2::Close() {
     std::lock_guard<std::mutex> lock(lock_);
     platform::serialClose(m_hComm);

@@ -54,6 +54,12 @@ public:
     void SetTimeouts(const platform::SerialTimeouts& timeouts);
     void SetQueueSizes(std::uint32_t input, std::uint32_t output);
 
+    // The handle for a wait on incoming data (the link's pass watches it);
+    // invalidSerialHandle when closed. The port may be closed while a wait
+    // holds it: such a wait only ends early, and the read that follows goes
+    // through the calls above.
+    platform::SerialHandle watchHandle() const;
+
 protected:
     mutable std::mutex lock_;
     platform::SerialHandle m_hComm = platform::invalidSerialHandle;

@@ -6,6 +6,7 @@
 
 #include "platform/clock.h"
 #include "platform/module.h"
+#include "platform/thread_name.h"
 
 using rez::platform::SerialHandle;
 using rez::platform::invalidSerialHandle;
@@ -234,6 +235,7 @@ bool WindSerial::configurePort(int baudRate, const std::string& format) {
 }
 
 void WindSerial::sendingThreadFunc() {
+    rez::platform::nameThisThread("rez-fan");
     const std::int64_t frequency = rez::platform::counterFrequency();
     while (running) {
         unsigned char next = 0;

@@ -1,5 +1,6 @@
 #include "core/sample_clock.h"
 
+#include <algorithm>
 #include <cmath>
 
 #include "platform/clock.h"
@@ -34,14 +35,19 @@ double SampleClock::elapsedUs() const { return static_cast<double>(platform::cou
 namespace {
 
 constexpr double kPassUs = 2000.0;
-constexpr double kTrustedMarginUs = 500.0;
-constexpr int kProbeEvery = 16;
-// A wake-up that already missed the end of the pass means the thread is not
-// being run when it asks (another program keeps the core busy, a virtual
-// machine's processor was parked). Such wake-ups come in runs, so for the
-// next 50 ms the pass spins its last millisecond as the millisecond sleep
-// does, where a late wake-up costs nothing.
-constexpr int kCautiousPasses = 25;
+// A pass makes up at most this much of what earlier passes ran over (or
+// gives back what they ran short), so no pass is shorter than 1 ms or longer
+// than 3 ms on the carry's account. What a long stall put beyond that is
+// dropped rather than made up by a burst of short passes.
+constexpr double kCarryLimitUs = 1000.0;
+
+std::atomic<int>& pacingStyle() {
+    static std::atomic<int> style{[] {
+        const auto value = platform::environmentVariable("REZ_PACING");
+        return static_cast<int>(value && *value == "spin" ? Pacing::Spin : Pacing::Budget);
+    }()};
+    return style;
+}
 
 // The loop's wake-up, when it has one: its signal, its work and the ticket
 // taken before the work last ran.
@@ -62,6 +68,26 @@ struct Waker {
     }
 };
 
+// Where the pass should end, microseconds after the clock's start.
+double passTargetUs(SampleClock& clock) {
+    clock.lastTargetUs = kPassUs - std::clamp(clock.carry, -kCarryLimitUs, kCarryLimitUs);
+    return clock.lastTargetUs;
+}
+
+// Ends the pass `e` us after the clock's start: the overrun joins the carry.
+void endPass(SampleClock& clock, double e) {
+    clock.restart();
+    clock.lastTickUs = e;
+    const double measuredUs = static_cast<double>(clock.interval.load(std::memory_order_relaxed)) / clock.ticksPerUs;
+    clock.carry = std::clamp(clock.carry + measuredUs - kPassUs, -kCarryLimitUs, kCarryLimitUs);
+}
+
+std::int64_t counterAt(const SampleClock& clock, double us) {
+    return clock.start + static_cast<std::int64_t>(std::llround(us * clock.ticksPerUs));
+}
+
+// The old way, kept for comparisons and for systems without the timer:
+// the spin from 1 ms.
 bool spinToEndOfPass(SampleClock& clock, double e, Waker* waker) {
     while (e <= kPassUs) {
         if (waker && !waker->runIfSignalled()) return false;
@@ -69,6 +95,7 @@ bool spinToEndOfPass(SampleClock& clock, double e, Waker* waker) {
     }
     clock.restart();
     clock.lastTickUs = e;
+    clock.carry = 0.0;  // this wait makes up nothing
     return true;
 }
 
@@ -86,63 +113,76 @@ bool millisecondSleep(SampleClock& clock, Waker* waker) {
     return spinToEndOfPass(clock, clock.elapsedUs(), waker);
 }
 
-bool precise(SampleClock& clock, Waker* waker) {
+PreciseWait& preciseWaitOf(SampleClock& clock) {
     if (!clock.preciseWait) clock.preciseWait = std::make_unique<PreciseWait>();
-    PreciseWait& wait = *clock.preciseWait;
-    if (waker && !waker->runNow()) return false;
-    if (!wait.timer.available()) return millisecondSleep(clock, waker);
-    const bool learnt = wait.fixedMarginUs <= 0.0;
-    const double marginUs = learnt ? wait.margin.marginUs() : wait.fixedMarginUs;
-    // A timer that needs more than half a millisecond of margin (Wine's run
-    // on a millisecond grid) saves little spinning and wakes later now and
-    // then than the millisecond sleep does; the pass then keeps to that
-    // sleep. Every sixteenth pass still tries the timer, so that the margin
-    // comes down again once the timer does better.
-    if (learnt && wait.cautiousPassesLeft > 0) {
-        --wait.cautiousPassesLeft;
-        return millisecondSleep(clock, waker);
+    return *clock.preciseWait;
+}
+
+void precise(SampleClock& clock) {
+    PreciseWait& wait = preciseWaitOf(clock);
+    if (!wait.timer.available() || pacing() == Pacing::Spin) {
+        millisecondSleep(clock, nullptr);
+        return;
     }
-    if (learnt && wait.margin.samples() > 0 && marginUs > kTrustedMarginUs && ++wait.passesSinceProbe < kProbeEvery)
-        return millisecondSleep(clock, waker);
-    wait.passesSinceProbe = 0;
-    const double wakeUs = kPassUs - marginUs;
+    const double target = passTargetUs(clock);
+    const double marginUs = wait.fixedMarginUs > 0.0 ? wait.fixedMarginUs : wait.margin.marginUs();
+    const double wakeUs = target - marginUs;
     double e = clock.elapsedUs();
     if (e < wakeUs) {
-        const std::int64_t deadline = clock.start + static_cast<std::int64_t>(std::llround(wakeUs * clock.ticksPerUs));
-        // Only a sleep that the timer ended tells how late the timer wakes.
-        bool timerEnded = true;
-        if (!waker) {
-            wait.timer.sleepUntil(deadline);
-        } else {
-            while (wait.timer.sleepUntil(deadline, waker->wake, waker->ticket)) {
-                if (!waker->runNow()) return false;
-                if (platform::counterNow() >= deadline) {
-                    timerEnded = false;
-                    break;
-                }
-            }
-        }
+        const std::int64_t deadline = counterAt(clock, wakeUs);
+        wait.timer.sleepUntil(deadline);
         const std::int64_t woke = platform::counterNow();
         e = static_cast<double>(woke - clock.start) / clock.ticksPerUs;
-        if (timerEnded) {
-            wait.margin.record(static_cast<double>(woke - deadline) / clock.ticksPerUs);
-            wait.lastWakeUs = e;
-            if (e > kPassUs) wait.cautiousPassesLeft = kCautiousPasses;
+        wait.margin.record(static_cast<double>(woke - deadline) / clock.ticksPerUs);
+        wait.lastWakeUs = e;
+    }
+    // The spin: to the target, but never longer than the cap. A timer that
+    // woke too early for that ends the pass short, and the carry gives the
+    // time back on the next pass.
+    const double spinEnd = std::min(target, e + PreciseWait::kSpinCapUs);
+    wait.lastSpinUs = std::max(0.0, spinEnd - e);
+    while (e < spinEnd) e = clock.elapsedUs();
+    endPass(clock, e);
+}
+
+bool pass(SampleClock& clock, Waker* waker) {
+    if (waker && !waker->runNow()) return false;
+    if (pacing() == Pacing::Spin) return millisecondSleep(clock, waker);
+    const std::int64_t deadline = counterAt(clock, passTargetUs(clock));
+    if (!waker) {
+        if (platform::counterNow() < deadline) preciseWaitOf(clock).timer.sleepUntil(deadline);
+    } else {
+        std::intptr_t watched = waker->work.watched();
+        for (;;) {
+            const auto end = waker->wake.waitUntil(deadline, waker->ticket, watched);
+            if (end == platform::WakeSignal::WaitEnd::Deadline) break;
+            if (end == platform::WakeSignal::WaitEnd::Signal) {
+                if (!waker->runNow()) return false;
+            } else if (!waker->work.readable()) {
+                watched = -1;  // a broken port would wake the wait at once, over and over
+            }
         }
     }
-    return spinToEndOfPass(clock, e, waker);
+    endPass(clock, clock.elapsedUs());
+    return true;
 }
 
 }  // namespace
 
+Pacing pacing() noexcept { return static_cast<Pacing>(pacingStyle().load(std::memory_order_relaxed)); }
+
+void setPacing(Pacing style) noexcept { pacingStyle().store(static_cast<int>(style), std::memory_order_relaxed); }
+
 void waitPreciseMillisecondSleep(SampleClock& clock) { millisecondSleep(clock, nullptr); }
 
-void waitPrecise(SampleClock& clock) { precise(clock, nullptr); }
+void waitPrecise(SampleClock& clock) { precise(clock); }
 
-bool waitPrecise(SampleClock& clock, platform::WakeSignal& wake, WakeWork& work) {
+bool waitPass(SampleClock& clock, platform::WakeSignal& wake, WakeWork& work) {
     Waker waker{wake, work};
-    return precise(clock, &waker);
+    return pass(clock, &waker);
 }
+
+void waitPass(SampleClock& clock) { pass(clock, nullptr); }
 
 bool transmitOnWake() {
     const auto value = platform::environmentVariable("REZ_PASS_START_TRANSMIT");
@@ -151,12 +191,27 @@ bool transmitOnWake() {
 
 void waitCoarse(SampleClock& clock) {
     const double m = std::trunc(clock.elapsedUs() + clock.carry);
-    if (m < 500.0)
-        platform::sleepNs(2'000'000);
-    else if (m > 500.0 && m < 1000.0)
-        platform::sleepNs(1'000'000);
-    clock.carry = clock.carry + clock.elapsedUs() - 2000.0;
-    clock.restart();
+    if (pacing() == Pacing::Spin) {
+        if (m < 500.0)
+            platform::sleepNs(2'000'000);
+        else if (m > 500.0 && m < 1000.0)
+            platform::sleepNs(1'000'000);
+        clock.carry = clock.carry + clock.elapsedUs() - 2000.0;
+        clock.restart();
+        clock.lastTickUs = m;
+        return;
+    }
+    // One sleep to the pass's end on an absolute deadline: what the sleep
+    // overshoots joins the carry and comes off the next pass.
+    const std::int64_t deadline = counterAt(clock, passTargetUs(clock));
+    if (platform::counterNow() < deadline) {
+        PreciseWait& wait = preciseWaitOf(clock);
+        if (wait.timer.available())
+            wait.timer.sleepUntil(deadline);
+        else
+            platform::sleepNs(static_cast<std::int64_t>((deadline - platform::counterNow()) / clock.ticksPerUs * 1000.0));
+    }
+    endPass(clock, clock.elapsedUs());
     clock.lastTickUs = m;
 }
 

@@ -8,6 +8,7 @@
 #include "core/console.h"
 #include "platform/clock.h"
 #include "platform/priority.h"
+#include "platform/thread_name.h"
 #include "sources/game_table.h"
 
 namespace rez {
@@ -118,6 +119,7 @@ void GamesourceEngine::stopForTeardown() {
 void GamesourceEngine::threadEntry(void* engine) { static_cast<GamesourceEngine*>(engine)->threadBody(); }
 
 void GamesourceEngine::threadBody() {
+    platform::nameThisThread("rez-engine");
     platform::requestTimerResolution();
     platform::raiseProcessPriority();
     platform::raiseThreadPriority();

@@ -15,6 +15,7 @@
 #include "network/ethernet_adapter.h"
 #include "platform/clock.h"
 #include "platform/priority.h"
+#include "platform/thread_name.h"
 
 namespace rez {
 
@@ -126,6 +127,7 @@ void runSender() {
     LinkFlags& flags = linkFlags();
     log.logInfo("Multicast Thread started.");
     const platform::LentThreadPriority priority;
+    const platform::LentThreadName name("rez-sender");
 
     const int startup = platform::netStartup();
     if (startup != 0) {
@@ -202,7 +204,7 @@ void runSender() {
             continue;
         }
         const bool sent = sendPass(socket, group, port) &&
-                          (onWake ? waitPrecise(clock, mailbox().udpTxWake, sendOnWake) : (waitPrecise(clock), true));
+                          (onWake ? waitPass(clock, mailbox().udpTxWake, sendOnWake) : (waitPass(clock), true));
         if (!sent) {
             log.logInfo(errorText("Multicastthread: Send failed:"));
             socket.close();

@@ -15,6 +15,7 @@
 #include "network/udp_port.h"
 #include "platform/clock.h"
 #include "platform/priority.h"
+#include "platform/thread_name.h"
 
 namespace rez {
 
@@ -68,8 +69,9 @@ void runListener() {
     }
     ErrorLog log("error_log.txt");
     log.logInfo("Udp listen thread: starting");
-    // The host's thread gets its own priority back when the listener returns.
+    // The host's thread gets its own priority and name back when the listener returns.
     const platform::LentThreadPriority priority;
+    const platform::LentThreadName name("rez-listener");
 
     if (!entry.raise(flags.udpRunning)) {
         // Stopped while it was starting.

@@ -28,6 +28,13 @@ public:
     // timer exists: the deadline is kept to the system's sleep granularity.
     bool waitUntil(std::int64_t deadline, std::uint32_t ticket) noexcept;
 
+    enum class WaitEnd { Deadline, Signal, Readable };
+    // The same, and also ends when `watched` (a serial handle or a socket of
+    // this platform, -1 for none) has data to read or has failed. Linux
+    // polls it; on Windows the port is not watched, since it is opened for
+    // blocking calls, and the loop reads it at the start of its pass.
+    WaitEnd waitUntil(std::int64_t deadline, std::uint32_t ticket, std::intptr_t watched) noexcept;
+
     // For the platform layer only (the precise timer waits on both).
     std::atomic<std::uint32_t>& counter() noexcept { return count_; }
     std::atomic<int>& waiters() noexcept { return waiters_; }
@@ -37,6 +44,7 @@ private:
     std::atomic<std::uint32_t> count_{0};
     std::atomic<int> waiters_{0};
     [[maybe_unused]] void* event_ = nullptr;  // Windows: an auto-reset event
+    [[maybe_unused]] int pollable_ = -1;      // Linux: an eventfd the signal also sets, for waits that poll
 };
 
 }  // namespace rez::platform

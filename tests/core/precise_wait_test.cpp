@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <cmath>
 #include <vector>
 
 #include "core/sample_clock.h"
@@ -12,7 +13,9 @@ namespace {
 
 // The margin covers all but the latest 0.5 % of the remembered wake-ups,
 // plus a guard, within 50 us and 1000 us; old wake-ups leave the window, and
-// a few wake-ups too late for any margin are left out.
+// a few wake-ups too late for any margin are left out. Where that would make
+// a pass spin more than its 200 us, the margin keeps to the median lateness
+// plus 200 us.
 TEST(WakeMargin, FollowsTheLateWakeUpsOfTheLastThousand) {
     struct Run {
         double latenessUs;
@@ -25,17 +28,17 @@ TEST(WakeMargin, FollowsTheLateWakeUpsOfTheLastThousand) {
         double highUs;
     };
     const std::vector<Case> cases = {
-        {"nothing seen yet", {}, 1000, 1000},
+        {"nothing seen yet: the spin cap", {}, 200, 200},
         {"punctual timer", {{2, 1000}}, 50, 50},
         {"typical Linux wake-ups", {{40, 1000}}, 60, 80},
         {"five outliers are ignored", {{40, 995}, {800, 5}}, 60, 80},
-        {"ten are not", {{40, 990}, {300, 10}}, 340, 380},
-        {"a millisecond grid", {{640, 1000}}, 700, 800},
+        {"ten late ones would cost more spin than the cap", {{40, 990}, {300, 10}}, 230, 250},
+        {"a millisecond grid: near the typical lateness", {{150, 250}, {400, 250}, {650, 250}, {900, 250}}, 590, 610},
         {"a bad spell passes", {{700, 1000}, {40, 1000}}, 60, 80},
         {"early wake-ups count as on time", {{-30, 1000}}, 50, 50},
         {"off the scale", {{1e9, 1000}}, 1000, 1000},
         {"a thread not run now and then", {{40, 985}, {5000, 15}}, 60, 80},
-        {"a timer often a millisecond late", {{40, 950}, {5000, 50}}, 1000, 1000},
+        {"a timer often a millisecond late", {{40, 950}, {5000, 50}}, 230, 250},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.what);
@@ -63,28 +66,54 @@ TEST(PreciseTimer, SleepsToItsDeadlineAndNotForAPastOne) {
     EXPECT_LT(platform::counterNow() - before, perMs * 100) << "a deadline in the past does not wait";
 }
 
-// With the timer, a pass sleeps until shortly before its end and spins only
-// the margin: most of the 2 ms is spent asleep, yet every pass still ends
-// just past 2000 us.
-TEST(TickPacing, PreciseWaitSleepsMostOfThePass) {
+// However early the timer ends its sleep, a pass spins at most 200 us: a
+// margin of 1500 us (a timer that once looked that late) must not turn into
+// 1500 us of spinning on every pass.
+TEST(TickPacing, APassNeverSpinsMoreThanTheCap) {
     SampleClock clock;
     clock.restart();
     waitPrecise(clock);
     ASSERT_TRUE(clock.preciseWait);
     if (!clock.preciseWait->timer.available()) GTEST_SKIP() << "no high-resolution timer on this system";
-    clock.preciseWait->fixedMarginUs = 200.0;
+    clock.preciseWait->fixedMarginUs = 1500.0;
     constexpr int kPasses = 100;
     const std::int64_t cpuBefore = platform::threadCpuTimeNs();
     for (int i = 0; i < kPasses; ++i) {
         waitPrecise(clock);
-        EXPECT_GT(clock.lastTickUs, 2000.0);
-        EXPECT_GE(clock.intervalMs(), 2.0);
-        EXPECT_GE(clock.preciseWait->lastWakeUs, 1700.0) << "the sleep ends close to the pass's end";
+        EXPECT_LE(clock.preciseWait->lastSpinUs, PreciseWait::kSpinCapUs) << i;
     }
-    // Spinning from 1 ms, as the millisecond sleep does, would cost up to
-    // 1000 us a pass; sleeping to 1800 us leaves at most the margin.
     const double cpuUsPerPass = static_cast<double>(platform::threadCpuTimeNs() - cpuBefore) / 1000.0 / kPasses;
-    EXPECT_LT(cpuUsPerPass, 500.0);
+    EXPECT_LT(cpuUsPerPass, 1000.0) << "far below the 1500 us an uncapped spin would cost";
+}
+
+// A pass that ran over is made up by the next one, and one that ran short is
+// given back, so the average pass is 2 ms; a stall is made up by at most a
+// millisecond, never by a burst of empty passes.
+TEST(TickPacing, TheCarryMakesUpForThePassBefore) {
+    struct Case {
+        const char* what;
+        double carryUs;
+        double targetUs;
+    };
+    const Case cases[] = {
+        {"on time", 0.0, 2000.0},
+        {"300 us late", 300.0, 1700.0},
+        {"200 us early", -200.0, 2200.0},
+        {"a 10 ms stall", 8000.0, 1000.0},
+        {"far ahead", -8000.0, 3000.0},
+    };
+    for (auto wait : {&waitPrecise, &waitCoarse, static_cast<void (*)(SampleClock&)>(&waitPass)}) {
+        for (const Case& c : cases) {
+            SCOPED_TRACE(c.what);
+            SampleClock clock;
+            clock.restart();
+            clock.carry = c.carryUs;
+            wait(clock);
+            EXPECT_DOUBLE_EQ(clock.lastTargetUs, c.targetUs);
+            EXPECT_GE(static_cast<double>(clock.interval.load()) / clock.ticksPerUs, c.targetUs - 1.0);
+            EXPECT_LE(std::abs(clock.carry), 1000.0);
+        }
+    }
 }
 
 }  // namespace

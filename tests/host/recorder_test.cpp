@@ -116,4 +116,28 @@ TEST(Summary, CountsLostAndDamagedFramesAgainstTheTicks) {
     }
 }
 
+// Each library thread's CPU over the window, from two samples of every thread.
+TEST(Summary, ThreadCpuCountsOnlyWhatEachThreadSpentInTheWindow) {
+    using T = rez::platform::ThreadCpu;
+    struct Case {
+        const char* what;
+        std::vector<T> atStart, atEnd;
+        const char* line;  // over a window of 10 s, where 1 s of CPU is 10 %
+    };
+    const Case cases[] = {
+        {"in both samples", {{"rez-engine", 5'000'000'000, 7}}, {{"rez-engine", 6'000'000'000, 7}}, "engine 10.0  (all 10.0)"},
+        {"began in the window", {}, {{"rez-link", 500'000'000, 8}}, "link 5.0  (all 5.0)"},
+        {"ended in the window", {{"rez-fan", 1'000'000'000, 9}}, {}, "none seen"},
+        {"two threads of one name", {{"rez-link", 1'000'000'000, 8}},
+         {{"rez-link", 2'000'000'000, 8}, {"rez-link", 1'000'000'000, 3}}, "link 20.0  (all 20.0)"},
+        {"an id given again", {{"rez-link", 9'000'000'000, 8}}, {{"rez-link", 1'000'000'000, 8}}, "link 10.0  (all 10.0)"},
+        {"two names", {}, {{"rez-link", 600'000'000, 2}, {"rez-engine", 4'100'000'000, 1}},
+         "engine 41.0, link 6.0  (all 47.0)"},
+    };
+    for (const Case& c : cases)
+        EXPECT_EQ(rez::host::formatThreadCpu(rez::host::threadCpuShares(c.atStart, c.atEnd, 10.0)),
+                  std::string("CPU per library thread (% of one core): ") + c.line)
+            << c.what;
+}
+
 }  // namespace

@@ -3,10 +3,13 @@
 
 #include <algorithm>
 #include <cstring>
+#include <future>
+#include <thread>
 
 #include "platform/clock.h"
 #include "platform/process.h"
 #include "platform/shared_memory.h"
+#include "platform/thread_name.h"
 #include "tests/support/child_game.h"
 
 namespace rez::platform {
@@ -173,6 +176,42 @@ TEST(Clock, SleepsAtLeastWhatIsAskedAndTheCounterMoves) {
         // stall of a busy machine.
         EXPECT_LT(elapsedNs, static_cast<double>(ns) * 200 + 1e9) << ns;
     }
+}
+
+// A thread's own name is what the CPU figures list it by, and a loop on a
+// lent thread gives the thread its name back.
+TEST(ThreadName, NamedThreadIsListedWithItsCpuAndALentNameIsGivenBack) {
+    std::promise<std::pair<std::string, std::string>> named;  // (inside the lent scope, after it)
+    std::promise<void> release;
+    std::thread probe([&] {
+        nameThisThread("rez-probe");
+        std::string lent;
+        {
+            const LentThreadName scope("rez-lent");
+            lent = thisThreadName();
+        }
+        for (const std::int64_t until = counterNow() + counterFrequency() / 50; counterNow() < until;) {
+        }
+        named.set_value({lent, thisThreadName()});
+        release.get_future().wait();
+    });
+    auto namedFuture = named.get_future();
+    const bool ready = namedFuture.wait_for(std::chrono::seconds(30)) == std::future_status::ready;
+    const std::vector<ThreadCpu> threads = libraryThreadsCpu();
+    release.set_value();
+    probe.join();
+    ASSERT_TRUE(ready);
+    const auto [lent, after] = namedFuture.get();
+#if defined(_WIN32)
+    if (after.empty())
+        GTEST_SKIP() << "this Windows (or Wine) has no SetThreadDescription/GetThreadDescription in kernel32: "
+                        "threads stay unnamed and no thread's CPU is listed";
+#endif
+    EXPECT_EQ(lent, "rez-lent");
+    EXPECT_EQ(after, "rez-probe") << "the lent name outlived its scope";
+    const auto probeCpu = std::find_if(threads.begin(), threads.end(), [](const ThreadCpu& t) { return t.name == "rez-probe"; });
+    ASSERT_NE(probeCpu, threads.end());
+    EXPECT_GT(probeCpu->cpuNs, 0);
 }
 
 }  // namespace

@@ -4,6 +4,7 @@
 #include <cmath>
 #include <cstdio>
 #include <cstring>
+#include <map>
 
 namespace rez::host {
 
@@ -86,6 +87,39 @@ void measureLatency(const SummaryInput& in, Summary& s) {
 
 }  // namespace
 
+std::vector<ThreadCpuShare> threadCpuShares(const std::vector<platform::ThreadCpu>& atStart,
+                                            const std::vector<platform::ThreadCpu>& atEnd, double wallS) {
+    const std::string prefix = platform::kLibraryThreadPrefix;
+    std::map<std::string, std::int64_t> spentNs;
+    for (const platform::ThreadCpu& end : atEnd) {
+        std::int64_t from = 0;
+        // A thread id the system gave again, or a thread renamed since, is
+        // another thread: it began inside the window.
+        for (const platform::ThreadCpu& start : atStart)
+            if (start.id == end.id && start.name == end.name && start.cpuNs <= end.cpuNs) from = start.cpuNs;
+        const bool prefixed = end.name.compare(0, prefix.size(), prefix) == 0;
+        spentNs[prefixed ? end.name.substr(prefix.size()) : end.name] += end.cpuNs - from;
+    }
+    std::vector<ThreadCpuShare> shares;
+    for (const auto& [name, ns] : spentNs)
+        shares.push_back({name, wallS > 0 ? static_cast<double>(ns) / (wallS * 1e9) * 100.0 : 0.0});
+    return shares;
+}
+
+std::string formatThreadCpu(const std::vector<ThreadCpuShare>& shares) {
+    std::string out = "CPU per library thread (% of one core): ";
+    if (shares.empty()) return out + "none seen";
+    double all = 0;
+    char text[64];
+    for (const ThreadCpuShare& s : shares) {
+        std::snprintf(text, sizeof text, "%s%s %.1f", &s == &shares.front() ? "" : ", ", s.name.c_str(), s.percent);
+        out += text;
+        all += s.percent;
+    }
+    std::snprintf(text, sizeof text, "  (all %.1f)", all);
+    return out + text;
+}
+
 Summary summarize(const SummaryInput& in) {
     Summary s;
     s.controllerSeen = in.controllerSeen;
@@ -119,6 +153,7 @@ Summary summarize(const SummaryInput& in) {
         s.ticksPerSecondMedian = percentile(in.ticksPerSecond, 50);
     }
     measureLatency(in, s);
+    s.threadCpu = threadCpuShares(in.threadsAtStart, in.threadsAtEnd, in.windowS);
     return s;
 }
 
@@ -148,6 +183,7 @@ std::string formatSummary(const Summary& s) {
     else
         std::snprintf(text, sizeof text, "  game to frame latency     not measured\n");
     out += text;
+    out += "  " + formatThreadCpu(s.threadCpu) + "\n";
     return out;
 }
 

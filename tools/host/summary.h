@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "platform/thread_name.h"
 #include "sim/recording.h"
 
 namespace rez::host {
@@ -28,6 +29,14 @@ struct SummaryInput {
     std::vector<double> ticksPerSecond; // ticks counted from the histories, per whole second
     std::vector<double> changesAtS;     // moments the game published a changed sample
     bool controllerSeen = true;         // false when no controller count is known (a real port)
+    // The library's threads when the window began and when the rig was sent to rest.
+    std::vector<platform::ThreadCpu> threadsAtStart, threadsAtEnd;
+};
+
+// One library thread name's CPU over a window, in percent of one core.
+struct ThreadCpuShare {
+    std::string name;  // without the library's prefix: "engine", "link"
+    double percent = 0;
 };
 
 struct Summary {
@@ -41,11 +50,21 @@ struct Summary {
     std::size_t latencyCount = 0;
     double latencyP50Ms = 0, latencyP99Ms = 0;
     bool controllerSeen = true;
+    std::vector<ThreadCpuShare> threadCpu;
 };
 
 // The frame a tick sends: its six rig cues as the library bounds them.
 std::array<float, 6> rigCuesOfTick(const sim::RecordedTick& tick, const double* minimum, const double* maximum);
 std::array<float, 6> rigCuesOfFrame(const std::array<std::uint8_t, 36>& bytes);
+
+// What each library thread name cost between two samples `wallS` seconds
+// apart, threads of one name summed, in name order. A thread is counted when
+// it is in both samples, or from 0 when it began after the first; one that
+// ended between them is not counted at all.
+std::vector<ThreadCpuShare> threadCpuShares(const std::vector<platform::ThreadCpu>& atStart,
+                                            const std::vector<platform::ThreadCpu>& atEnd, double wallS);
+// "CPU per library thread (% of one core): engine 4.1, link 0.6  (all 4.7)"
+std::string formatThreadCpu(const std::vector<ThreadCpuShare>& shares);
 
 Summary summarize(const SummaryInput& in);
 std::string formatSummary(const Summary& s);

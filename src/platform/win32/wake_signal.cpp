@@ -40,4 +40,8 @@ bool WakeSignal::waitUntil(std::int64_t deadline, std::uint32_t ticket) noexcept
     return woken || signalledSince(ticket);
 }
 
+WakeSignal::WaitEnd WakeSignal::waitUntil(std::int64_t deadline, std::uint32_t ticket, std::intptr_t) noexcept {
+    return waitUntil(deadline, ticket) ? WaitEnd::Signal : WaitEnd::Deadline;
+}
+
 }  // namespace rez::platform
