@@ -140,7 +140,7 @@ void precise(SampleClock& clock) {
     // woke too early for that ends the pass short, and the carry gives the
     // time back on the next pass.
     const double spinEnd = std::min(target, e + PreciseWait::kSpinCapUs);
-    wait.lastSpinUs = std::max(0.0, spinEnd - e);
+    wait.lastSpinUs = std::clamp(target - e, 0.0, PreciseWait::kSpinCapUs);
     while (e < spinEnd) e = clock.elapsedUs();
     endPass(clock, e);
 }
