@@ -35,11 +35,22 @@ double SampleClock::elapsedUs() const { return static_cast<double>(platform::cou
 namespace {
 
 constexpr double kPassUs = 2000.0;
-// A pass makes up at most this much of what earlier passes ran over (or
-// gives back what they ran short), so no pass is shorter than 1 ms or longer
-// than 3 ms on the carry's account. What a long stall put beyond that is
-// dropped rather than made up by a burst of short passes.
-constexpr double kCarryLimitUs = 1000.0;
+// What earlier passes ran over (or short) is remembered up to 20 ms, ten
+// passes; what a longer stall put beyond that is dropped rather than made up
+// by a long burst of short passes.
+constexpr double kCarryLimitUs = 20000.0;
+// The engine's tick makes up a small debt 20 us a pass, so that one late
+// wake-up does not cost a second pass its precision; a debt above half a
+// millisecond (a machine that wakes it late often) is made up at once, as far
+// as a pass of 1 ms allows.
+constexpr double kGentleMakeUpUs = 20.0;
+constexpr double kLargeDebtUs = 500.0;
+constexpr double kPreciseMakeUpLimitUs = 1000.0;
+// Coarse passes and the transports need no precision: they make up the whole
+// debt, up to a pass with no sleep at all.
+constexpr double kCoarseMakeUpLimitUs = 2000.0;
+
+enum class MakeUp { Gentle, Whole };
 
 std::atomic<int>& pacingStyle() {
     static std::atomic<int> style{[] {
@@ -69,8 +80,12 @@ struct Waker {
 };
 
 // Where the pass should end, microseconds after the clock's start.
-double passTargetUs(SampleClock& clock) {
-    clock.lastTargetUs = kPassUs - std::clamp(clock.carry, -kCarryLimitUs, kCarryLimitUs);
+double passTargetUs(SampleClock& clock, MakeUp makeUp) {
+    const double debt = std::abs(clock.carry);
+    const double limit = makeUp == MakeUp::Whole
+                             ? kCoarseMakeUpLimitUs
+                             : std::min(kPreciseMakeUpLimitUs, kGentleMakeUpUs + std::max(0.0, debt - kLargeDebtUs));
+    clock.lastTargetUs = kPassUs - std::copysign(std::min(debt, limit), clock.carry);
     return clock.lastTargetUs;
 }
 
@@ -124,7 +139,7 @@ void precise(SampleClock& clock) {
         millisecondSleep(clock, nullptr);
         return;
     }
-    const double target = passTargetUs(clock);
+    const double target = passTargetUs(clock, MakeUp::Gentle);
     const double marginUs = wait.fixedMarginUs > 0.0 ? wait.fixedMarginUs : wait.margin.marginUs();
     const double wakeUs = target - marginUs;
     double e = clock.elapsedUs();
@@ -148,7 +163,7 @@ void precise(SampleClock& clock) {
 bool pass(SampleClock& clock, Waker* waker) {
     if (waker && !waker->runNow()) return false;
     if (pacing() == Pacing::Spin) return millisecondSleep(clock, waker);
-    const std::int64_t deadline = counterAt(clock, passTargetUs(clock));
+    const std::int64_t deadline = counterAt(clock, passTargetUs(clock, MakeUp::Whole));
     if (!waker) {
         if (platform::counterNow() < deadline) preciseWaitOf(clock).timer.sleepUntil(deadline);
     } else {
@@ -203,7 +218,7 @@ void waitCoarse(SampleClock& clock) {
     }
     // One sleep to the pass's end on an absolute deadline: what the sleep
     // overshoots joins the carry and comes off the next pass.
-    const std::int64_t deadline = counterAt(clock, passTargetUs(clock));
+    const std::int64_t deadline = counterAt(clock, passTargetUs(clock, MakeUp::Whole));
     if (platform::counterNow() < deadline) {
         PreciseWait& wait = preciseWaitOf(clock);
         if (wait.timer.available())

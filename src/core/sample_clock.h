@@ -17,9 +17,9 @@ namespace rez {
 // timer's wake-ups have been, and what the last pass did (for reports and
 // tests).
 struct PreciseWait {
-    // The longest a pass spins after its timer sleep: a tenth of the pass.
+    // The longest a pass spins after its timer sleep: 7.5 % of the pass.
     // Whatever the timer does, the pass costs at most this much busy time.
-    static constexpr double kSpinCapUs = 200.0;
+    static constexpr double kSpinCapUs = 150.0;
 
     platform::PreciseTimer timer;
     WakeMargin margin{kSpinCapUs};
@@ -67,8 +67,10 @@ struct SampleClock {
 // paces itself passes only its own clock.
 //
 // Each pass aims at 2000 us after the clock's start, less what earlier passes
-// ran over (the clock's carry, kept within a millisecond either way), so a
-// late pass is made up by the next one and the average pass is 2 ms.
+// ran over (the clock's carry, remembered up to 20 ms either way), so late
+// passes are made up by later ones and the average pass is 2 ms. The engine's
+// precise tick makes up a small debt 20 us a pass and a large one at once;
+// the others make up all of it on the next pass.
 //
 // Precise (the engine's tick): sleep on the platform's precise timer to the
 // pass's end less a margin learnt from the timer's lateness, then spin on the

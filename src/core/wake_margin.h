@@ -26,7 +26,7 @@ public:
     static constexpr int kExcusedVeryLatePerMille = 20;
 
     // `spinCapUs`: the longest spin a pass may afford after it wakes.
-    explicit WakeMargin(double spinCapUs = 200.0) noexcept;
+    explicit WakeMargin(double spinCapUs) noexcept;
 
     // Notes one wake-up, `latenessUs` after the deadline it was asked for.
     void record(double latenessUs) noexcept;

@@ -59,6 +59,10 @@ std::string dotted(std::uint32_t address) {
            std::to_string((address >> 8) & 0xFF) + "." + std::to_string(address & 0xFF);
 }
 
+// How long an idle listener waits for a datagram before it looks at its
+// flags again.
+constexpr int kIdleWaitMs = 20;
+
 void runListener() {
     LoopEntry entry;
     LinkFlags& flags = linkFlags();
@@ -97,6 +101,7 @@ void runListener() {
 
         auto lastAccepted = std::chrono::steady_clock::now();
         bool foreignLogged = false;
+        bool readyButEmpty = false;
         while (flags.udpRunning.load() && !entry.stopped()) {
             // While the serial controller answers, datagrams wait in the socket.
             if (flags.serialLive.load()) {
@@ -121,7 +126,20 @@ void runListener() {
                 std::lock_guard<std::mutex> live(state.liveUse);
                 endLive(flags);
             }
-            platform::sleepMs(2);
+            // One datagram a pass, a pass every 2 ms while datagrams come; with
+            // none queued the pass waits for the next one instead of waking
+            // every 2 ms to find nothing (a stop is seen within that wait).
+            // A socket that reports a datagram and then gives none (an error
+            // it keeps) gets the 2 ms pass again, never a loop without a sleep.
+            bool sleepPass = true;
+            if (datagram.empty() && !readyButEmpty) {
+                const int ready = port.waitReadable(kIdleWaitMs);
+                sleepPass = ready < 0;
+                readyButEmpty = ready > 0;
+            } else {
+                readyButEmpty = false;
+            }
+            if (sleepPass) platform::sleepMs(2);
         }
         log.logInfo("Udp listen thread: closing");
         port.closePort();

@@ -73,6 +73,8 @@ std::vector<std::uint8_t> UdpPort::receive() {
 
 int UdpPort::receiveIntoArea() { return receiveInto(receiveArea.data()); }
 
+int UdpPort::waitReadable(int timeoutMs) { return socket_.waitReadable(timeoutMs); }
+
 int UdpPort::closePort() {
     // Only a start-up this port made is given back: another owner's must
     // stay in force.

@@ -35,6 +35,9 @@ public:
     // The same into receiveArea, without allocating: the datagram's length,
     // or 0 when none is queued, on a receive error, or for an empty datagram.
     int receiveIntoArea();
+    // Waits up to `timeoutMs` for a datagram: 1 when one is queued, 0 when
+    // none came, -1 when the port is not open or the wait failed.
+    int waitReadable(int timeoutMs);
     // Always 0.
     int closePort();
 
