@@ -176,6 +176,8 @@ bool pass(SampleClock& clock, Waker* waker) {
             } else if (!waker->work.readable()) {
                 watched = -1;  // a broken port would wake the wait at once, over and over
             }
+            // A port that never stops sending must not hold the pass.
+            if (platform::counterNow() >= deadline) break;
         }
     }
     endPass(clock, clock.elapsedUs());

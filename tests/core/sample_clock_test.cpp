@@ -95,7 +95,6 @@ TEST(TickPacing, APassReadsTheWatchedPortWhenDataArrives) {
         watch.fd = fds[0];
         platform::WakeSignal wake;
         SampleClock clock;
-        clock.restart();
         std::thread writer([&] {
             if (farEndGone) {
                 ::close(fds[1]);
@@ -105,6 +104,7 @@ TEST(TickPacing, APassReadsTheWatchedPortWhenDataArrives) {
             }
         });
         writer.join();
+        clock.restart();
         ASSERT_TRUE(waitPass(clock, wake, watch));
         EXPECT_EQ(watch.reads, 1);
         ::close(fds[0]);

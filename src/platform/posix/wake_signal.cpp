@@ -47,13 +47,18 @@ WakeSignal::WaitEnd WakeSignal::waitUntil(std::int64_t deadline, std::uint32_t t
     if (watched < 0 || pollable_ < 0) return waitUntil(deadline, ticket) ? WaitEnd::Signal : WaitEnd::Deadline;
     waiters_.fetch_add(1);
     WaitEnd end = WaitEnd::Deadline;
-    for (;;) {
+    // The port is looked at once even when the deadline has passed: what
+    // came during a pass is taken in that pass.
+    for (bool looked = false;; looked = true) {
         if (signalledSince(ticket)) {
             end = WaitEnd::Signal;
             break;
         }
-        const std::int64_t remaining = deadline - counterNow();  // nanoseconds
-        if (remaining <= 0) break;
+        std::int64_t remaining = deadline - counterNow();  // nanoseconds
+        if (remaining <= 0) {
+            if (looked) break;
+            remaining = 0;
+        }
         const timespec timeout{static_cast<time_t>(remaining / 1'000'000'000), static_cast<long>(remaining % 1'000'000'000)};
         pollfd fds[2] = {{pollable_, POLLIN, 0}, {static_cast<int>(watched), POLLIN, 0}};
         if (ppoll(fds, 2, &timeout, nullptr) < 0) {
