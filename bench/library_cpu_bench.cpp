@@ -44,6 +44,7 @@
 #include <vector>
 
 #include "controller/link_flags.h"
+#include "bench/bench_support.h"
 #include "controller/mailbox.h"
 #include "controller/serial_link.h"
 #include "core/bytes.h"
@@ -68,6 +69,15 @@
 
 namespace {
 
+using rez::bench::BareLoop;
+using rez::bench::quantile;
+using rez::bench::usBetween;
+#if !defined(_WIN32)
+using rez::bench::readAll;
+using rez::bench::readText;
+using rez::bench::writeAll;
+using rez::bench::writeText;
+#endif
 using rez::platform::counterNow;
 
 const double kPerUs = static_cast<double>(rez::platform::counterFrequency()) / 1e6;
@@ -75,13 +85,6 @@ constexpr std::size_t kTagCycle = 500;
 constexpr int kSpin = 0, kBudget = 1;
 const char* const kStyleNames[2] = {"spin (old)", "budget (new)"};
 
-double usBetween(std::int64_t from, std::int64_t to) { return static_cast<double>(to - from) / kPerUs; }
-
-double quantile(std::vector<double> v, double q) {
-    if (v.empty()) return 0.0;
-    std::sort(v.begin(), v.end());
-    return v[std::min(v.size() - 1, static_cast<std::size_t>(q * static_cast<double>(v.size())))];
-}
 
 bool waitFor(const std::function<bool()>& condition, int ms) {
     const std::int64_t deadline = counterNow() + static_cast<std::int64_t>(ms * kPerUs * 1000.0);
@@ -103,70 +106,6 @@ std::string loadAverage() {
 
 // --- the machine's own wake-up lateness -------------------------------------
 
-// Sleeps to absolute 2 ms deadlines on the precise timer (clock_nanosleep on
-// Linux, the high-resolution waitable timer on Windows) and keeps how late
-// each wake-up was and when, so that any stretch of the run can be looked at.
-class BareLoop {
-public:
-    explicit BareLoop(std::size_t capacity) : at_(capacity), lateUs_(capacity), cpuNs_(capacity) {}
-    ~BareLoop() { stop(); }
-    void start() {
-        thread_ = std::thread([this] {
-            rez::platform::raiseThreadPriority();
-            rez::platform::PreciseTimer timer;
-            timerUsed_ = timer.available();
-            const std::int64_t step = rez::platform::counterFrequency() / 500;
-            std::int64_t deadline = counterNow() + step;
-            while (running_.load()) {
-                if (timerUsed_)
-                    timer.sleepUntil(deadline);
-                else
-                    rez::platform::sleepNs(static_cast<std::int64_t>(std::max(0.0, usBetween(counterNow(), deadline)) * 1000));
-                const std::int64_t now = counterNow();
-                const std::size_t n = count_.load(std::memory_order_relaxed);
-                if (n < at_.size()) {
-                    at_[n] = now;
-                    lateUs_[n] = usBetween(deadline, now);
-                    cpuNs_[n] = rez::platform::threadCpuTimeNs();
-                    count_.store(n + 1, std::memory_order_release);
-                }
-                deadline += step;
-                if (deadline < now) deadline = now + step;  // after a stall, no burst of catch-up wake-ups
-            }
-        });
-    }
-    void stop() {
-        running_ = false;
-        if (thread_.joinable()) thread_.join();
-    }
-    // Lateness of the wake-ups between two counter values; adds the loop's
-    // own CPU time and wall time over them to `cpuNs` and `wallTicks`.
-    void collect(std::int64_t from, std::int64_t to, std::vector<double>& into, std::int64_t& cpuNs,
-                 std::int64_t& wallTicks) const {
-        const std::size_t n = count_.load(std::memory_order_acquire);
-        std::size_t first = n, last = n;
-        for (std::size_t i = 0; i < n; ++i)
-            if (at_[i] >= from && at_[i] < to) {
-                into.push_back(lateUs_[i]);
-                if (first == n) first = i;
-                last = i;
-            }
-        if (first != n && last > first) {
-            cpuNs += cpuNs_[last] - cpuNs_[first];
-            wallTicks += at_[last] - at_[first];
-        }
-    }
-    bool timerUsed() const { return timerUsed_; }
-
-private:
-    std::vector<std::int64_t> at_;
-    std::vector<double> lateUs_;
-    std::vector<std::int64_t> cpuNs_;  // the loop's own CPU time at each wake-up
-    std::atomic<std::size_t> count_{0};
-    std::atomic<bool> running_{true};
-    bool timerUsed_ = false;
-    std::thread thread_;
-};
 
 // --- the game and the ticks ---------------------------------------------------
 
@@ -472,55 +411,12 @@ void phaseSearching(int seconds, const BareLoop& bare) {
 
 // --- the controller's process -------------------------------------------------------
 
-bool writeAll(int fd, const void* data, std::size_t size) {
-    const auto* p = static_cast<const char*>(data);
-    while (size > 0) {
-        const ssize_t n = ::write(fd, p, size);
-        if (n <= 0) return false;
-        p += n;
-        size -= static_cast<std::size_t>(n);
-    }
-    return true;
-}
-
-bool readAll(int fd, void* data, std::size_t size) {
-    auto* p = static_cast<char*>(data);
-    while (size > 0) {
-        const ssize_t n = ::read(fd, p, size);
-        if (n <= 0) return false;
-        p += n;
-        size -= static_cast<std::size_t>(n);
-    }
-    return true;
-}
-
-bool writeText(int fd, const std::string& text) {
-    const auto n = static_cast<std::uint32_t>(text.size());
-    return writeAll(fd, &n, sizeof n) && writeAll(fd, text.data(), n);
-}
-
-bool readText(int fd, std::string& text) {
-    std::uint32_t n = 0;
-    if (!readAll(fd, &n, sizeof n) || n > 4096) return false;
-    text.resize(n);
-    return readAll(fd, text.data(), n);
-}
-
 // The controller: opens the line, says where it is, and on 'R' hands over
 // every cue frame with a good checksum since the last 'R' (and forgets them).
 [[noreturn]] void controllerProcess(int up, int down) {
     rez::platform::raiseThreadPriority();
     rez::sim::EmulatedController controller;
-    std::string why;
-    const bool open = controller.open(why);
-    if (!open || !controller.hasUsbIdentity()) {
-        writeText(up, "");
-        writeText(up, open ? "the line has no USB identity here" : why);
-        _exit(0);
-    }
-    writeText(up, controller.portName());
-    writeText(up, rez::platform::environmentVariable("REZ_COM_DIR").value_or(""));
-    writeText(up, rez::platform::environmentVariable("REZ_SYSFS_ROOT").value_or(""));
+    rez::bench::openControllerAndAnnounce(controller, up);
     char command = 0;
     while (readAll(down, &command, 1) && command == 'R') {
         std::vector<Arrival> arrivals;

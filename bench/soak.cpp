@@ -44,6 +44,7 @@ int main() {
 #include <unistd.h>
 #include <vector>
 
+#include "bench/bench_support.h"
 #include "controller/mailbox.h"
 #include "core/bytes.h"
 #include "engine/gamesource_engine.h"
@@ -60,6 +61,11 @@ int main() {
 #include "tools/host/summary.h"
 
 namespace {
+
+using rez::bench::readAll;
+using rez::bench::readText;
+using rez::bench::writeAll;
+using rez::bench::writeText;
 
 constexpr std::size_t kTagCycle = 500;
 constexpr double kLongTickMs = 5.0;
@@ -414,42 +420,6 @@ RunFigures runEngine(int seconds, bool serial, StartCounting startCounting) {
     return fig;
 }
 
-// --- pipes between the two processes ----------------------------------------
-
-bool writeAll(int fd, const void* data, std::size_t size) {
-    const auto* p = static_cast<const char*>(data);
-    while (size > 0) {
-        const ssize_t n = ::write(fd, p, size);
-        if (n <= 0) return false;
-        p += n;
-        size -= static_cast<std::size_t>(n);
-    }
-    return true;
-}
-
-bool readAll(int fd, void* data, std::size_t size) {
-    auto* p = static_cast<char*>(data);
-    while (size > 0) {
-        const ssize_t n = ::read(fd, p, size);
-        if (n <= 0) return false;
-        p += n;
-        size -= static_cast<std::size_t>(n);
-    }
-    return true;
-}
-
-bool writeText(int fd, const std::string& text) {
-    const std::uint32_t n = static_cast<std::uint32_t>(text.size());
-    return writeAll(fd, &n, sizeof n) && writeAll(fd, text.data(), n);
-}
-
-bool readText(int fd, std::string& text) {
-    std::uint32_t n = 0;
-    if (!readAll(fd, &n, sizeof n) || n > 4096) return false;
-    text.resize(n);
-    return readAll(fd, text.data(), n);
-}
-
 // --- judging and printing ----------------------------------------------------
 
 double loadAverage() {
@@ -527,16 +497,7 @@ int judge(const char* transport, int seconds, const RunFigures& fig, const Frame
 [[noreturn]] void controllerProcess(int toSoak, int fromSoak) {
     rez::platform::raiseThreadPriority();
     rez::sim::EmulatedController controller;
-    std::string why;
-    const bool open = controller.open(why);
-    if (!open || !controller.hasUsbIdentity()) {
-        writeText(toSoak, "");
-        writeText(toSoak, open ? "the line has no USB identity here" : why);
-        _exit(0);
-    }
-    writeText(toSoak, controller.portName());
-    writeText(toSoak, rez::platform::environmentVariable("REZ_COM_DIR").value_or(""));
-    writeText(toSoak, rez::platform::environmentVariable("REZ_SYSFS_ROOT").value_or(""));
+    rez::bench::openControllerAndAnnounce(controller, toSoak);
     char command = 0;
     while (readAll(fromSoak, &command, 1)) {
         if (command == 'S') {

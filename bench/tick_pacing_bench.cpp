@@ -33,6 +33,7 @@
 #include <thread>
 #include <vector>
 
+#include "bench/bench_support.h"
 #include "core/sample_clock.h"
 #include "engine/gamesource_engine.h"
 #include "platform/clock.h"
@@ -41,84 +42,17 @@
 
 namespace {
 
+using rez::bench::BareLoop;
+using rez::bench::quantile;
+using rez::bench::usBetween;
 using rez::platform::counterNow;
 
 const double kPerUs = static_cast<double>(rez::platform::counterFrequency()) / 1e6;
 constexpr int kPassesPerBlock = 500;  // one second at 2 ms
 
-double usBetween(std::int64_t from, std::int64_t to) { return static_cast<double>(to - from) / kPerUs; }
-
-// q-th quantile of `v` (sorted here).
-double quantile(std::vector<double>& v, double q) {
-    if (v.empty()) return 0.0;
-    std::sort(v.begin(), v.end());
-    return v[std::min(v.size() - 1, static_cast<std::size_t>(q * static_cast<double>(v.size())))];
-}
 
 // --- the machine's own wake-up lateness -------------------------------------
 
-// Sleeps to absolute 2 ms deadlines on the precise timer (clock_nanosleep on
-// Linux, the high-resolution waitable timer on Windows) and keeps how late
-// each wake-up was, with when it happened, so that any stretch of the run
-// can be looked at.
-class BareLoop {
-public:
-    explicit BareLoop(std::size_t capacity) : at_(capacity), lateUs_(capacity) {}
-    ~BareLoop() { stop(); }
-
-    void start() {
-        thread_ = std::thread([this] {
-            rez::platform::raiseThreadPriority();
-            rez::platform::PreciseTimer timer;
-            timerUsed_ = timer.available();
-            const std::int64_t step = rez::platform::counterFrequency() / 500;
-            std::int64_t deadline = counterNow() + step;
-            while (running_.load()) {
-                if (timerUsed_)
-                    timer.sleepUntil(deadline);
-                else
-                    rez::platform::sleepNs(static_cast<std::int64_t>(std::max(0.0, usBetween(counterNow(), deadline)) * 1000));
-                const std::int64_t now = counterNow();
-                const std::size_t n = count_.load(std::memory_order_relaxed);
-                if (n < at_.size()) {
-                    at_[n] = now;
-                    lateUs_[n] = usBetween(deadline, now);
-                    count_.store(n + 1, std::memory_order_release);
-                }
-                deadline += step;
-                if (deadline < now) deadline = now + step;  // after a stall, no burst of catch-up wake-ups
-            }
-        });
-    }
-    void stop() {
-        running_ = false;
-        if (thread_.joinable()) thread_.join();
-    }
-    // Lateness of the wake-ups between two counter values, in us.
-    std::vector<double> between(std::int64_t from, std::int64_t to) const {
-        std::vector<double> v;
-        const std::size_t n = count_.load(std::memory_order_acquire);
-        for (std::size_t i = 0; i < n; ++i)
-            if (at_[i] >= from && at_[i] < to) v.push_back(lateUs_[i]);
-        return v;
-    }
-    std::string describe(std::int64_t from, std::int64_t to) const {
-        std::vector<double> v = between(from, to);
-        char text[200];
-        std::snprintf(text, sizeof text, "bare loop wake-up lateness (%s): p50 %.1f us, p99 %.1f us, p99.9 %.1f us, %zu wake-ups",
-                      timerUsed_ ? "precise timer" : "plain sleep", quantile(v, 0.5), quantile(v, 0.99), quantile(v, 0.999),
-                      v.size());
-        return text;
-    }
-
-private:
-    std::vector<std::int64_t> at_;
-    std::vector<double> lateUs_;
-    std::atomic<std::size_t> count_{0};
-    std::atomic<bool> running_{true};
-    bool timerUsed_ = false;
-    std::thread thread_;
-};
 
 // --- one paced thread, three waits ------------------------------------------
 
