@@ -160,12 +160,24 @@ void precise(SampleClock& clock) {
     endPass(clock, e);
 }
 
+// Sleeps until the counter reaches `deadline`: on the precise timer, or
+// where there is none with the system's sleep (a Searching link must not
+// turn into a loop without any sleep there).
+void sleepToDeadline(SampleClock& clock, std::int64_t deadline) {
+    if (platform::counterNow() >= deadline) return;
+    PreciseWait& wait = preciseWaitOf(clock);
+    if (wait.timer.available())
+        wait.timer.sleepUntil(deadline);
+    else
+        platform::sleepNs(static_cast<std::int64_t>((deadline - platform::counterNow()) / clock.ticksPerUs * 1000.0));
+}
+
 bool pass(SampleClock& clock, Waker* waker) {
     if (waker && !waker->runNow()) return false;
     if (pacing() == Pacing::Spin) return millisecondSleep(clock, waker);
     const std::int64_t deadline = counterAt(clock, passTargetUs(clock, MakeUp::Whole));
     if (!waker) {
-        if (platform::counterNow() < deadline) preciseWaitOf(clock).timer.sleepUntil(deadline);
+        sleepToDeadline(clock, deadline);
     } else {
         std::intptr_t watched = waker->work.watched();
         for (;;) {
@@ -220,15 +232,7 @@ void waitCoarse(SampleClock& clock) {
     }
     // One sleep to the pass's end on an absolute deadline: what the sleep
     // overshoots joins the carry and comes off the next pass.
-    const std::int64_t deadline = counterAt(clock, passTargetUs(clock, MakeUp::Whole));
-    if (platform::counterNow() < deadline) {
-        PreciseWait& wait = preciseWaitOf(clock);
-        if (wait.timer.available())
-            wait.timer.sleepUntil(deadline);
-        else
-            platform::sleepNs(static_cast<std::int64_t>((deadline - platform::counterNow()) / clock.ticksPerUs * 1000.0));
-    }
-    endPass(clock, clock.elapsedUs());
+    pass(clock, nullptr);
     clock.lastTickUs = m;
 }
 

@@ -6,8 +6,6 @@
 
 namespace rez::platform {
 
-class WakeSignal;
-
 class PreciseTimer {
 public:
     // Windows: a high-resolution waitable timer; where the system refuses
@@ -26,9 +24,6 @@ public:
     // once for a deadline already past. Linux: the first call on a thread
     // sets that thread's timer slack to 1 ns.
     void sleepUntil(std::int64_t deadline) noexcept;
-    // The same, but ends early when `wake` is signalled after `ticket` was
-    // taken; true when the signal ended it.
-    bool sleepUntil(std::int64_t deadline, WakeSignal& wake, std::uint32_t ticket) noexcept;
 
 private:
     [[maybe_unused]] void* timer_ = nullptr;  // Windows: the timer's handle

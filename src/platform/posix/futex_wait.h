@@ -1,6 +1,6 @@
 #pragma once
-// Shared by the wake signal and the precise timer: a futex wait on the
-// signal's counter with an absolute CLOCK_MONOTONIC deadline.
+// A futex wait on the wake signal's counter with an absolute
+// CLOCK_MONOTONIC deadline.
 #include <cstdint>
 
 #include "platform/wake_signal.h"

@@ -5,7 +5,6 @@
 #include <cerrno>
 #include <ctime>
 
-#include "platform/posix/futex_wait.h"
 
 namespace rez::platform {
 
@@ -27,11 +26,6 @@ void setTightSlack() {
 }
 
 }  // namespace
-
-bool PreciseTimer::sleepUntil(std::int64_t deadline, WakeSignal& wake, std::uint32_t ticket) noexcept {
-    setTightSlack();
-    return futexWaitUntil(wake, deadline, ticket);
-}
 
 void PreciseTimer::sleepUntil(std::int64_t deadline) noexcept {
     setTightSlack();

@@ -3,7 +3,6 @@
 #include <windows.h>
 
 #include "platform/clock.h"
-#include "platform/wake_signal.h"
 
 #ifndef CREATE_WAITABLE_TIMER_HIGH_RESOLUTION
 #define CREATE_WAITABLE_TIMER_HIGH_RESOLUTION 0x00000002
@@ -54,23 +53,6 @@ void PreciseTimer::sleepUntil(std::int64_t deadline) noexcept {
     if (units == 0) return;
     // The time-out only guards against a timer that never fires.
     WaitForSingleObject(static_cast<HANDLE>(timer_), static_cast<DWORD>(units / 10'000 + 50));
-}
-
-bool PreciseTimer::sleepUntil(std::int64_t deadline, WakeSignal& wake, std::uint32_t ticket) noexcept {
-    if (timer_ == nullptr || wake.nativeHandle() == nullptr) return wake.waitUntil(deadline, ticket);
-    wake.waiters().fetch_add(1);
-    bool woken = wake.signalledSince(ticket);
-    const std::int64_t units = woken ? 0 : arm(static_cast<HANDLE>(timer_), deadline);
-    const HANDLE both[2] = {static_cast<HANDLE>(wake.nativeHandle()), static_cast<HANDLE>(timer_)};
-    // An event set for a signal already seen ends a wait early with nothing
-    // new; the timer is still armed, so the wait simply goes on.
-    while (!woken && units > 0) {
-        const DWORD result = WaitForMultipleObjects(2, both, FALSE, static_cast<DWORD>(units / 10'000 + 50));
-        woken = wake.signalledSince(ticket);
-        if (result != WAIT_OBJECT_0) break;
-    }
-    wake.waiters().fetch_sub(1);
-    return woken || wake.signalledSince(ticket);
 }
 
 }  // namespace rez::platform
