@@ -1,9 +1,12 @@
 // The flight simulator through the shipped game table and the engine's
-// thread: found, attached, its ground state blending the AIR and GROUND
-// profiles, and let go after a quit once the engine's misses run out.
+// thread, over TCP and, where there are named pipes, over the pipe: found,
+// attached, its ground state blending the AIR and GROUND profiles, and let
+// go after a broken connection or a quit once the engine's misses run out.
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <memory>
+#include <string>
 #include <thread>
 
 #include "engine/gamesource_engine.h"
@@ -19,9 +22,14 @@ namespace {
 
 using Server = sim::FakeSimConnectServer;
 
-TEST(FlightSimThroughTheEngine, LandingAndTakeOffMoveTheProfileWeights) {
+class FlightSimThroughTheEngine : public ::testing::TestWithParam<bool> {};
+
+TEST_P(FlightSimThroughTheEngine, LandingTakeOffABrokenConnectionAndAQuit) {
     test::ConfigFolders folders;
-    Server server;
+    const auto made = GetParam() ? std::make_unique<Server>("RezEngine" + std::to_string(platform::counterNow()))
+                                 : std::make_unique<Server>();
+    Server& server = *made;
+    if (GetParam() && !server.listening()) GTEST_SKIP() << "no named pipes on this system";
     ASSERT_TRUE(server.listening());
     folders.write("user", server.configText());
     test::ChildGame sim("FlightSimulator.exe");
@@ -68,18 +76,32 @@ TEST(FlightSimThroughTheEngine, LandingAndTakeOffMoveTheProfileWeights) {
 
     feeding = false;
     feeder.join();
-    const int clientsBefore = server.clientCount();
-    ASSERT_TRUE(server.send(client, Server::quit()));
-    const std::int64_t quitAt = platform::counterNow();
-    EXPECT_TRUE(test::eventually([&] { return server.clientClosed(client); }));
-    // The simulator is still there, so once the engine has closed the source
-    // detection finds it again with a fresh connection.
-    EXPECT_TRUE(test::eventually([&] { return server.clientCount() > clientsBefore; }, 30000));
-    const double ms = static_cast<double>(platform::counterNow() - quitAt) * 1000.0 /
-                      static_cast<double>(platform::counterFrequency());
-    EXPECT_GT(ms, 1500.0) << "more than 1000 misses at 2 ms each";
+
+    // A broken connection (the simulator crashed) ends the game as a quit
+    // does: once the engine's misses run out it closes the source, and the
+    // simulator's process still being there, detection attaches again.
+    for (const bool broken : {true, false}) {
+        SCOPED_TRACE(broken ? "broken connection" : "quit");
+        const int clientsBefore = server.clientCount();
+        if (broken) server.drop(client);
+        else ASSERT_TRUE(server.send(client, Server::quit()));
+        const std::int64_t endedAt = platform::counterNow();
+        EXPECT_TRUE(test::eventually([&] { return server.clientClosed(client); }));
+        ASSERT_TRUE(test::eventually([&] {
+            for (int c = server.clientCount() - 1; c >= clientsBefore; --c)
+                if (server.requests(c).size() == 24) return (client = c) >= 0;
+            return false;
+        }, 30000)) << "attached again";
+        const double ms = static_cast<double>(platform::counterNow() - endedAt) * 1000.0 /
+                          static_cast<double>(platform::counterFrequency());
+        EXPECT_GT(ms, 1500.0) << "more than 1000 misses at 2 ms each";
+        EXPECT_TRUE(test::eventually([&] { return engine->gameConnected.load(); }));
+    }
     engine->stopThread();
 }
+
+INSTANTIATE_TEST_SUITE_P(Transports, FlightSimThroughTheEngine, ::testing::Bool(),
+                         [](const ::testing::TestParamInfo<bool>& info) { return info.param ? "Pipe" : "Tcp"; });
 
 }  // namespace
 }  // namespace rez
