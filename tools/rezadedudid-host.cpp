@@ -11,8 +11,13 @@
 //   rezadedudid-host [--library PATH] [--profile FILE] [--game KEY|none]
 //                    [--drive NAME | --replay FILE.csv]
 //                    [--transport none|emulated|serial:COMn|multicast]
+//                    [--controller-report PORT]
 //                    [--seconds N] [--record FILE.csv] [--summary] [--plot PREFIX]
 //
+// --controller-report PORT: with serial:COMn, the controller on that port is
+// rezadedudid-controller, which tells on 127.0.0.1:PORT what reached it, so
+// the summary can count it (the Windows host under Wine, scripts/main-job.sh
+// --windows).
 // --game none plays no simulated game: the engine finds a real one.
 // --controller and --multicast are the older spellings of --transport
 // emulated and --transport multicast.
@@ -39,6 +44,7 @@
 #include "platform/thread_name.h"
 #include "sim/emulated_controller.h"
 #include "tools/host/api.h"
+#include "tools/host/controller_report.h"
 #include "tools/host/profile.h"
 #include "tools/host/recorder.h"
 #include "tools/host/status.h"
@@ -63,6 +69,7 @@ struct Options {
     std::string replay;
     std::string slot;  // the step drive's slot
     std::string transport = "emulated";
+    int controllerReport = 0;  // the controller's report port; 0: none
     double seconds = 0;  // 0: until Ctrl-C
     std::string record;
     bool summary = false;
@@ -72,7 +79,7 @@ struct Options {
 
 const char* const kUsage =
     "usage: rezadedudid-host [--library PATH] [--profile FILE] [--game KEY|none] [--drive NAME [--slot NAME] | --replay FILE.csv]\n"
-    "                        [--transport none|emulated|serial:COMn|multicast] [--seconds N]\n"
+    "                        [--transport none|emulated|serial:COMn|multicast] [--controller-report PORT] [--seconds N]\n"
     "                        [--record FILE.csv] [--summary] [--plot PREFIX]\n";
 
 std::string besideProgram(const char* argv0, const std::string& file) {
@@ -221,7 +228,11 @@ int runHost(const Options& o, const rez::host::Profile& profile, const rez::host
     switch (choice.kind) {
         case rez::host::TransportChoice::None: transport = rez::host::makeNoTransport(); break;
         case rez::host::TransportChoice::Emulated: transport = rez::host::makeEmulatedTransport(); break;
-        case rez::host::TransportChoice::Serial: transport = rez::host::makeSerialTransport(choice.port); break;
+        case rez::host::TransportChoice::Serial:
+            transport = o.controllerReport > 0
+                            ? rez::host::makeReportedSerialTransport(choice.port, static_cast<std::uint16_t>(o.controllerReport))
+                            : rez::host::makeSerialTransport(choice.port);
+            break;
         case rez::host::TransportChoice::Multicast:
 #if !defined(_WIN32)
             transport = rez::host::makeMulticastTransport(*member);
@@ -429,6 +440,7 @@ int main(int argc, char** argv) {
     o.library = defaultLibrary(argv[0]);
     for (int i = 1; i < argc; ++i) {
         const std::string a = argv[i];
+        double port = 0;
         const bool hasValue = i + 1 < argc;
         if (a == "--library" && hasValue) o.library = argv[++i];
         else if (a == "--profile" && hasValue) o.profile = argv[++i];
@@ -440,6 +452,9 @@ int main(int argc, char** argv) {
         else if (a == "--controller") o.transport = "emulated";
         else if (a == "--multicast") o.transport = "multicast";
         else if (a == "--seconds" && hasValue && number(argv[i + 1], o.seconds)) ++i;
+        else if (a == "--controller-report" && hasValue && number(argv[i + 1], port) && port >= 1 && port <= 65535 &&
+                 port == std::floor(port))
+            o.controllerReport = static_cast<int>(port), ++i;
         else if (a == "--record" && hasValue) o.record = argv[++i];
         else if (a == "--summary") o.summary = true;
         else if (a == "--plot" && hasValue) o.plot = argv[++i];
@@ -452,6 +467,10 @@ int main(int argc, char** argv) {
     std::string why;
     if (!rez::host::parseTransport(o.transport, choice, why)) {
         std::fprintf(stderr, "rezadedudid-host: %s\n", why.c_str());
+        return 2;
+    }
+    if (o.controllerReport > 0 && choice.kind != rez::host::TransportChoice::Serial) {
+        std::fprintf(stderr, "rezadedudid-host: --controller-report goes with --transport serial:COMn\n");
         return 2;
     }
     rez::host::Profile profile;
