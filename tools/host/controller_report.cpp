@@ -71,13 +71,17 @@ std::string ControllerReportServer::answer(const std::string& request) const {
     return "? unknown request \"" + request + "\"\n";
 }
 
-void ControllerReportServer::serveOne(int waitMs) {
+void ControllerReportServer::serve(const std::function<bool()>& stopped) {
+    while (!stopped()) serveOne(stopped);
+}
+
+void ControllerReportServer::serveOne(const std::function<bool()>& stopped) {
     platform::TcpClient connection;
-    if (!listener_.accept(connection, waitMs)) return;
+    if (!listener_.accept(connection, 200)) return;
     std::string pending;
     char buffer[256];
-    for (;;) {
-        const int ready = connection.waitReadable(1000);
+    while (!stopped()) {
+        const int ready = connection.waitReadable(200);
         if (ready < 0) return;
         if (ready == 0) continue;
         const int n = connection.receive(buffer, sizeof buffer);

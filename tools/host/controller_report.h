@@ -13,6 +13,8 @@
 // The two clocks are related by the reply to "time" that came back soonest:
 // its midpoint on the host's clock is taken as the controller's reading.
 #include <cstdint>
+#include <functional>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -32,14 +34,12 @@ public:
     // Listens on 127.0.0.1:`port` (0: any free port); false with the reason.
     bool listen(std::uint16_t port, std::string& error);
     std::uint16_t port() const { return listener_.port(); }
-    // Answers connections, one at a time, until `stopped` holds.
-    template <class Stopped>
-    void serve(Stopped stopped) {
-        while (!stopped()) serveOne(200);
-    }
+    // Answers connections, one at a time, until `stopped` holds (looked at
+    // every 200 ms, also while a host stays connected).
+    void serve(const std::function<bool()>& stopped);
 
 private:
-    void serveOne(int waitMs);
+    void serveOne(const std::function<bool()>& stopped);
     std::string answer(const std::string& request) const;
 
     const sim::EmulatedController& controller_;
