@@ -1,9 +1,9 @@
 #!/usr/bin/env bash
 # Runs the Windows tests that need a serial line under Wine on a real one:
 # two COM ports joined like a null-modem cable by pseudo-terminals. The test
-# programs are test_wind.exe, test_controller.exe and, once it is built,
-# test_link.exe; each gets the same gtest arguments, and the script fails
-# when any of them fails.
+# programs are test_wind.exe, test_controller.exe, test_link.exe and the
+# unplug tests of test_faults.exe (ControllerUnplug, FanVanish); each gets the same
+# gtest arguments, and the script fails when any of them fails.
 #
 #   scripts/wine-serial-test.sh [linux-build-dir] [windows-build-dir] [gtest arguments...]
 #
@@ -15,6 +15,17 @@
 # REZ_TEST_SERIAL_PAIR=COM8,COM9. The shared ~/.wine is never touched.
 # The numbers stay below 10 because Wine's GetDefaultCommConfig knows COM1 to
 # COM9 only (ERROR_BADKEY for the rest), and the controller port asks for it.
+#
+# The near port, COM8, gets a CH340 USB serial adapter in the prefix's device
+# list (the com_device helper of the Windows build), so the library's port
+# scan and USB identity check accept it through SetupAPI as they would a
+# controller plugged into a Windows machine. The helper's third port, COM5,
+# takes commands that pull the near port's device out and plug one in again
+# (REZ_TEST_SERIAL_CONTROL); it is not registered, so no port scan sees it.
+# A controller that vanishes comes back on COM7 (REZ_TEST_SERIAL_SPARE), which
+# is registered with no device behind it yet, since Wine lists only the ports
+# registered as the prefix starts; a link to a pseudo-terminal is enough for
+# Wine to open a port, so the helper makes one when the test asks.
 # The tests run in the Windows build folder, where they find their helpers.
 set -euo pipefail
 
@@ -25,14 +36,14 @@ windows_build="$(realpath -m "${2:-$root/build/windows}")"
 shift $(( $# > 2 ? 2 : $# ))
 
 helper="$linux_build/null_modem"
-test_exes=("$windows_build/test_wind.exe" "$windows_build/test_controller.exe")
-# The serial link's own suite, when this tree has it.
-if [[ -f "$windows_build/test_link.exe" ]]; then
-    test_exes+=("$windows_build/test_link.exe")
-fi
+com_device="$windows_build/com_device.exe"
+test_exes=("$windows_build/test_wind.exe" "$windows_build/test_controller.exe" "$windows_build/test_link.exe"
+           "$windows_build/test_faults.exe")
+# Only these of the fault suite need the line; the rest run in plain ctest.
+faults_filter='--gtest_filter=ControllerUnplug.*:FanVanish.*'
 wine="${WINE:-/usr/lib/wine/wine64}"
 wineserver="${WINESERVER:-$(command -v wineserver || echo /usr/lib/wine/wineserver)}"
-for needed in "$helper" "${test_exes[@]}" "$wine"; do
+for needed in "$helper" "$com_device" "${test_exes[@]}" "$wine"; do
     if [[ ! -x "$needed" ]]; then
         echo "wine-serial-test: missing $needed (build the Linux and Windows targets first)" >&2
         exit 2
@@ -52,24 +63,30 @@ fi
 
 near=COM8
 far=COM9
-coproc MODEM { exec "$helper" "$WINEPREFIX/dosdevices" "$near" "$far"; }
+spare=COM7
+control=COM5
+coproc MODEM { exec "$helper" "$WINEPREFIX/dosdevices" "$near" "$far" "$control"; }
 modem_pid=$MODEM_PID
 modem_in=${MODEM[1]}
 
 cleanup() {
-    "$wine" reg delete "$ports_key" /v "$near" /f >/dev/null 2>&1 || true
-    "$wine" reg delete "$ports_key" /v "$far" /f >/dev/null 2>&1 || true
+    "$wine" "$com_device" remove "$near" "$spare" >/dev/null 2>&1 || true
+    for port in "$near" "$far" "$spare"; do
+        "$wine" reg delete "$ports_key" /v "$port" /f >/dev/null 2>&1 || true
+    done
     "$wineserver" -k >/dev/null 2>&1 || true
     # Closing its input ends the helper, which removes its links.
     exec {modem_in}>&- 2>/dev/null || true
     if ! timeout 5 tail --pid="$modem_pid" -f /dev/null 2>/dev/null; then
         kill "$modem_pid" 2>/dev/null || true
     fi
+    # The spare's link, made by Wine as the prefix started and pointing nowhere.
+    if [[ ! -e "$WINEPREFIX/dosdevices/${spare,,}" ]]; then rm -f "$WINEPREFIX/dosdevices/${spare,,}"; fi
 }
 trap cleanup EXIT
 
 declare -A device
-for _ in 1 2; do
+for _ in 1 2 3; do
     if ! read -r -t 10 name path <&"${MODEM[0]}"; then
         echo "wine-serial-test: the null_modem helper did not start" >&2
         exit 1
@@ -79,11 +96,16 @@ done
 
 "$wine" reg add "$ports_key" /v "$near" /d "${device[$near]}" /f >/dev/null
 "$wine" reg add "$ports_key" /v "$far" /d "${device[$far]}" /f >/dev/null
+"$wine" reg add "$ports_key" /v "$spare" /d "$WINEPREFIX/unplugged-$spare" /f >/dev/null
 # The ports become DOS devices when the prefix starts again.
 "$wineserver" -k
 "$wineserver" -w
+# A device a run cut short left on the spare goes too.
+"$wine" "$com_device" remove "$spare"
+"$wine" "$com_device" add "$near"
+export REZ_TEST_SERIAL_SPARE="$spare" REZ_TEST_SERIAL_CONTROL="$control"
 
-echo "wine-serial-test: $near -> ${device[$near]}, $far -> ${device[$far]}"
+echo "wine-serial-test: $near -> ${device[$near]} (a CH340 adapter), $far -> ${device[$far]}, helper commands on $control"
 cd "$windows_build"
 status=0
 # Wine cannot put 250000 baud on a pseudo-terminal (it reads back as 38400),
@@ -108,8 +130,10 @@ fi
 
 for test_exe in "${test_exes[@]}"; do
     echo "wine-serial-test: running $(basename "$test_exe")"
+    filter=()
+    [[ "$test_exe" == */test_faults.exe ]] && filter=("$faults_filter")
     set +e
-    REZ_TEST_SERIAL_PAIR="$near,$far" "$wine" "$test_exe" "$@"
+    REZ_TEST_SERIAL_PAIR="$near,$far" "$wine" "$test_exe" "${filter[@]}" "$@"
     result=$?
     set -e
     if (( result != 0 )); then

@@ -3,9 +3,12 @@
 #include <algorithm>
 
 #include "controller/crc16.h"
+#include "controller/serial_ports.h"
 #include "platform/clock.h"
+#include "platform/environment.h"
 #include "sim/fake_sysfs.h"
 #include "sim/pty_pair.h"
+#include "sim/usb_serial_adapter.h"
 
 namespace rez::sim {
 
@@ -42,7 +45,14 @@ EmulatedController::Trailer trailerOf(const std::uint8_t* frame, std::size_t len
 
 EmulatedController::EmulatedController() = default;
 
-EmulatedController::~EmulatedController() { vanish(); }
+EmulatedController::~EmulatedController() {
+    closeLine();
+    if (moved_) {
+        std::string why;
+        PtyPair line;
+        if (line.open(why)) placeLine(line, false, why);
+    }
+}
 
 std::size_t EmulatedController::frameLength(std::uint8_t lead) {
     switch (lead) {
@@ -80,15 +90,38 @@ std::vector<std::uint8_t> EmulatedController::makeFrame(std::uint8_t lead, std::
 }
 
 bool EmulatedController::open(std::string& whyNot) {
-    vanish();
+    closeLine();
     if (FakeSysfs::supported() && !sysfs_) sysfs_ = std::make_unique<FakeSysfs>();
-    return openLine(whyNot);
+    return openLine(whyNot, false);
 }
 
-bool EmulatedController::openLine(std::string& whyNot) {
+bool EmulatedController::placeLine(PtyPair& line, bool anew, std::string& whyNot) {
+    if (line.inProcess() || (!anew && !moved_)) return true;
+    // Under Wine the COM pair stays; the device at its near end comes and
+    // goes between the pair's own name and a spare the script registered.
+    const std::string home = line.portName();
+    const std::string spare = platform::environmentVariable("REZ_TEST_SERIAL_SPARE").value_or("");
+    if (spare.empty()) {
+        whyNot = "REZ_TEST_SERIAL_SPARE is not set (scripts/wine-serial-test.sh names the spare COM port there)";
+        return false;
+    }
+    const std::string name = anew && portName() != spare ? spare : home;
+    const std::string usbId = std::string("VID_") + kVendor + "&PID_" + kProduct;
+    if (!removeUsbSerialAdapter(portName(), whyNot) || !line.plugIn(name, whyNot) ||
+        !addUsbSerialAdapter(name, usbId, whyNot))
+        return false;
+    moved_ = name != home;
+    return true;
+}
+
+bool EmulatedController::openLine(std::string& whyNot, bool anew) {
     auto line = std::make_unique<PtyPair>();
-    if (!line->open(whyNot)) return false;
-    usbIdentity_ = sysfs_ && sysfs_->addUsbPort(line->portName(), kVendor, kProduct, kRevision, "USB-SERIAL CH340");
+    if (!line->open(whyNot) || !placeLine(*line, anew, whyNot)) return false;
+    // The library's own check has the last word: in-process once the fake
+    // sysfs entry is made, under Wine on what the prefix's device list holds.
+    const bool given = !line->inProcess() ||
+                       (sysfs_ && sysfs_->addUsbPort(line->portName(), kVendor, kProduct, kRevision, "USB-SERIAL CH340"));
+    usbIdentity_ = given && checkUsbId(line->portName());
     {
         std::lock_guard<std::mutex> lock(mutex_);
         portName_ = line->portName();
@@ -118,15 +151,29 @@ void EmulatedController::stopListening() {
     if (listener_.joinable()) listener_.join();
 }
 
-void EmulatedController::vanish() {
+void EmulatedController::closeLine() {
     stopListening();
     std::lock_guard<std::mutex> lock(lineMutex_);
-    line_.reset();  // closes the far end and removes the port's name
+    line_.reset();  // in-process: closes the far end and removes the port's name
+}
+
+bool EmulatedController::vanish(std::string& whyNot) {
+    stopListening();
+    std::lock_guard<std::mutex> lock(lineMutex_);
+    if (!line_) return true;
+    const bool underWine = !line_->inProcess();
+    bool gone = line_->pullOut(whyNot);
+    if (underWine) {
+        // The adapter leaves the device list with its port.
+        moved_ = true;
+        gone = removeUsbSerialAdapter(line_->portName(), whyNot) && gone;
+    }
+    line_.reset();
+    return gone;
 }
 
 bool EmulatedController::comeBack(std::string& whyNot) {
-    vanish();
-    return openLine(whyNot);
+    return vanish(whyNot) && openLine(whyNot, true);
 }
 
 void EmulatedController::listen() {

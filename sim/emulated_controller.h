@@ -13,8 +13,13 @@
 // Linux: the line is a pseudo-terminal, and the controller gives it the USB
 // identity of a CH340 adapter through a fake sysfs tree (sim/fake_sysfs.h),
 // so the library's port scan and USB test accept it. Only one controller at a
-// time may give identities that way. Windows: the line is the COM pair that
-// scripts/wine-serial-test.sh sets up; no USB identity can be given there.
+// time may give identities that way. Windows (under Wine): the line is the
+// COM pair that scripts/wine-serial-test.sh sets up, and the identity is the
+// CH340 adapter the script registers for the near port in the prefix's
+// device list. To vanish, the controller has the script's null_modem helper
+// close the near port and removes the adapter; it comes back on the spare
+// port the script named, with the adapter registered there. A controller that
+// moved the line puts it back as the script left it when it is destroyed.
 #include <atomic>
 #include <cstddef>
 #include <cstdint>
@@ -68,7 +73,7 @@ public:
     bool open(std::string& whyNot);
     // The name the library opens, e.g. "COM7"; it changes when the controller comes back.
     std::string portName() const;
-    // Whether the line got a USB identity the library accepts.
+    // Whether the line has a USB identity the library accepts.
     bool hasUsbIdentity() const { return usbIdentity_; }
 
     void setIdentity(Identity identity) { identity_ = identity; }
@@ -87,8 +92,9 @@ public:
     // FC), 0 for any other byte.
     static std::size_t frameLength(std::uint8_t lead);
 
-    // Closes its end of the line: the library's next use of its handle fails.
-    void vanish();
+    // The controller is unplugged: the library's next use of its handle on
+    // the line fails, and the port leaves the system's lists.
+    bool vanish(std::string& whyNot);
     // A new line under a new COM name, with the same identity.
     bool comeBack(std::string& whyNot);
 
@@ -103,7 +109,9 @@ public:
     static bool waitUntil(const std::function<bool()>& condition, int ms);
 
 private:
-    bool openLine(std::string& whyNot);
+    bool openLine(std::string& whyNot, bool anew);
+    bool placeLine(PtyPair& line, bool anew, std::string& whyNot);
+    void closeLine();
     void listen();
     void take(const std::uint8_t* bytes, int count, std::int64_t arrival);
     void stopListening();
@@ -112,6 +120,7 @@ private:
     std::unique_ptr<PtyPair> line_;
     std::unique_ptr<FakeSysfs> sysfs_;
     bool usbIdentity_ = false;
+    bool moved_ = false;  // under Wine: the line is not as the script set it up
     std::atomic<Identity> identity_{Identity::Value1Marker};
     std::atomic<double> gapLimitMs_{4.0};
     std::atomic<int> version_{0};

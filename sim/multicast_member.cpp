@@ -3,6 +3,8 @@
 #if !defined(_WIN32)
 
 #include <arpa/inet.h>
+#include <fcntl.h>
+#include <net/if.h>
 #include <netinet/in.h>
 #include <poll.h>
 #include <sched.h>
@@ -26,9 +28,9 @@ namespace rez::sim {
 namespace {
 
 // What the member passes to its parent before each datagram: destination
-// port, length, whether it answered, its arrival on the counter and the
-// kernel's stamp of it.
-constexpr std::size_t kHeader = 24;
+// port, length, whether it answered, its arrival on the counter, the
+// kernel's stamp of it and the name of the link it came in on.
+constexpr std::size_t kHeader = 24 + IF_NAMESIZE;
 constexpr std::size_t kLargestDatagram = 2048;
 
 bool readAll(int fd, void* to, std::size_t count) {
@@ -70,22 +72,26 @@ bool wiredSideUp() {
     return std::getline(state, text) && text == "up";
 }
 
-int joined(std::uint16_t port, const char* group) {
+// One socket for the group's port, joined on each of the member's addresses.
+int joined(std::uint16_t port, const char* group, const std::vector<std::string>& addresses) {
     const int fd = ::socket(AF_INET, SOCK_DGRAM, 0);
     sockaddr_in any{};
     any.sin_family = AF_INET;
     any.sin_port = htons(port);
-    ip_mreq join{};
-    ::inet_pton(AF_INET, group, &join.imr_multiaddr);
-    ::inet_pton(AF_INET, "10.9.0.2", &join.imr_interface);
-    if (fd < 0 || ::bind(fd, reinterpret_cast<sockaddr*>(&any), sizeof any) != 0 ||
-        ::setsockopt(fd, IPPROTO_IP, IP_ADD_MEMBERSHIP, &join, sizeof join) != 0)
-        ::_exit(1);
+    if (fd < 0 || ::bind(fd, reinterpret_cast<sockaddr*>(&any), sizeof any) != 0) ::_exit(1);
+    for (const auto& address : addresses) {
+        ip_mreq join{};
+        ::inet_pton(AF_INET, group, &join.imr_multiaddr);
+        if (::inet_pton(AF_INET, address.c_str(), &join.imr_interface) != 1 ||
+            ::setsockopt(fd, IPPROTO_IP, IP_ADD_MEMBERSHIP, &join, sizeof join) != 0)
+            ::_exit(1);
+    }
     // A burst while the parent is slow to read must not cost datagrams here.
     const int room = 1 << 20;
     ::setsockopt(fd, SOL_SOCKET, SO_RCVBUF, &room, sizeof room);
     const int on = 1;
     ::setsockopt(fd, SOL_SOCKET, SO_TIMESTAMPNS, &on, sizeof on);
+    ::setsockopt(fd, IPPROTO_IP, IP_PKTINFO, &on, sizeof on);
     return fd;
 }
 
@@ -108,12 +114,25 @@ std::vector<std::uint8_t> answerTo(const std::uint8_t* d, std::size_t n, int ver
     return {};
 }
 
+bool enterNamespace(const std::string& path) {
+    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    const bool entered = fd >= 0 && ::setns(fd, CLONE_NEWNET) == 0;
+    if (fd >= 0) ::close(fd);
+    return entered;
+}
+
 [[noreturn]] void memberProcess(const MemberOptions& options, int ready, int go, int data) {
     char byte = 0;
-    if (::unshare(CLONE_NEWNET) != 0) ::_exit(1);
-    if (::write(ready, "r", 1) != 1 || ::read(go, &byte, 1) != 1) ::_exit(1);
-    if (std::system("ip link set lo up && ip addr add 10.9.0.2/24 dev e2 && ip link set e2 up") != 0) ::_exit(1);
-    pollfd fds[3] = {{joined(51324, "232.11.12.14"), POLLIN, 0}, {joined(5000, "239.1.2.3"), POLLIN, 0}, {go, POLLIN, 0}};
+    const bool own = options.namespacePath.empty();
+    if (own ? ::unshare(CLONE_NEWNET) != 0 : !enterNamespace(options.namespacePath)) ::_exit(1);
+    if (::write(ready, "r", 1) != 1) ::_exit(1);
+    if (own && (::read(go, &byte, 1) != 1 ||
+                std::system("ip link set lo up && ip addr add 10.9.0.2/24 dev e2 && ip link set e2 up") != 0))
+        ::_exit(1);
+    const std::vector<std::string> addresses = own ? std::vector<std::string>{"10.9.0.2"} : options.joinOn;
+    pollfd fds[3] = {{joined(51324, "232.11.12.14", addresses), POLLIN, 0},
+                     {joined(5000, "239.1.2.3", addresses), POLLIN, 0},
+                     {go, POLLIN, 0}};
     const std::uint16_t ports[2] = {51324, 5000};
     const int answering = ::socket(AF_INET, SOCK_DGRAM, 0);
     if (answering < 0) ::_exit(1);
@@ -129,7 +148,7 @@ std::vector<std::uint8_t> answerTo(const std::uint8_t* d, std::size_t n, int ver
             unsigned char record[kHeader + kLargestDatagram];
             sockaddr_in from{};
             iovec space{record + kHeader, kLargestDatagram};
-            alignas(cmsghdr) unsigned char control[CMSG_SPACE(sizeof(timespec))];
+            alignas(cmsghdr) unsigned char control[CMSG_SPACE(sizeof(timespec)) + CMSG_SPACE(sizeof(in_pktinfo))];
             msghdr message{};
             message.msg_name = &from;
             message.msg_namelen = sizeof from;
@@ -144,7 +163,13 @@ std::vector<std::uint8_t> answerTo(const std::uint8_t* d, std::size_t n, int ver
             // (CLOCK_MONOTONIC in nanoseconds here) by the two clocks'
             // difference now.
             std::int64_t queued = 0;
-            for (cmsghdr* c = CMSG_FIRSTHDR(&message); c != nullptr; c = CMSG_NXTHDR(&message, c))
+            char link[IF_NAMESIZE] = {};
+            for (cmsghdr* c = CMSG_FIRSTHDR(&message); c != nullptr; c = CMSG_NXTHDR(&message, c)) {
+                if (c->cmsg_level == IPPROTO_IP && c->cmsg_type == IP_PKTINFO) {
+                    in_pktinfo info{};
+                    std::memcpy(&info, CMSG_DATA(c), sizeof info);
+                    ::if_indextoname(static_cast<unsigned>(info.ipi_ifindex), link);
+                }
                 if (c->cmsg_level == SOL_SOCKET && c->cmsg_type == SCM_TIMESTAMPNS) {
                     timespec stamp{}, wall{}, steady{};
                     std::memcpy(&stamp, CMSG_DATA(c), sizeof stamp);
@@ -153,6 +178,7 @@ std::vector<std::uint8_t> answerTo(const std::uint8_t* d, std::size_t n, int ver
                     auto ns = [](const timespec& t) { return t.tv_sec * 1'000'000'000LL + t.tv_nsec; };
                     queued = ns(stamp) + (ns(steady) - ns(wall));
                 }
+            }
             bool answered = false;
             const auto answer = answerTo(record + kHeader, static_cast<std::size_t>(n), options.version);
             if (!answer.empty()) {
@@ -169,6 +195,7 @@ std::vector<std::uint8_t> answerTo(const std::uint8_t* d, std::size_t n, int ver
             record[4] = answered ? 1 : 0;
             std::memcpy(record + 8, &arrival, sizeof arrival);
             std::memcpy(record + 16, &queued, sizeof queued);
+            std::memcpy(record + 24, link, IF_NAMESIZE);
             if (!writeAll(data, record, kHeader + static_cast<std::size_t>(n))) ::_exit(1);
         }
     }
@@ -205,7 +232,14 @@ bool MulticastMember::start(std::string& why) {
     const bool inNamespace = ::read(ready[0], &byte, 1) == 1 && byte == 'r';
     if (!inNamespace) {
         ::close(ready[0]);
-        return why = "member: no namespace", false;
+        return why = "member: no namespace " + options_.namespacePath, false;
+    }
+    if (!options_.namespacePath.empty()) {
+        // Links and addresses are the namespace maker's.
+        const bool joinedThere = ::read(ready[0], &byte, 1) == 1 && byte == 'j';
+        ::close(ready[0]);
+        if (!joinedThere) return why = "member did not join the groups", false;
+        return true;
     }
     const std::string pair = "ip link add e1 type veth peer name e2 netns " + std::to_string(pid_) +
                              " && ip addr add 10.9.0.1/24 dev e1 && ip link set e1 up"
@@ -227,7 +261,7 @@ void MulticastMember::readRecords(int fd) {
     unsigned char head[kHeader];
     while (readAll(fd, head, kHeader)) {
         Received got{static_cast<std::uint16_t>(head[0] | head[1] << 8), std::vector<std::uint8_t>(head[2] | head[3] << 8), 0, 0,
-                     head[4] != 0};
+                     head[4] != 0, std::string(reinterpret_cast<const char*>(head + 24), ::strnlen(reinterpret_cast<const char*>(head + 24), IF_NAMESIZE))};
         std::memcpy(&got.arrival, head + 8, sizeof got.arrival);
         std::memcpy(&got.queued, head + 16, sizeof got.queued);
         if (!readAll(fd, got.bytes.data(), got.bytes.size())) break;
@@ -321,3 +355,94 @@ NetworkRun runInNetwork(const std::function<std::string(MulticastMember&)>& scen
 }  // namespace rez::sim
 
 #endif
+
+#include <cstdlib>
+#include <sstream>
+
+#include "platform/clock.h"
+#include "platform/environment.h"
+#include "platform/tcp_client.h"
+#include "platform/udp_socket.h"
+
+namespace rez::sim {
+
+bool MemberClient::ask(const std::string& question, std::vector<std::string>& lines) const {
+    lines.clear();
+    if (platform::netStartup() != 0) return false;
+    std::string text;
+    {
+        platform::TcpClient connection;
+        const std::string line = question + "\n";
+        if (connection.open() && connection.setNonBlocking() && connection.connect("127.0.0.1", port_, 5000) &&
+            connection.send(line.data(), static_cast<int>(line.size())) == static_cast<int>(line.size())) {
+            // The answer ends when the helper closes the connection.
+            char buffer[4096];
+            while (connection.waitReadable(5000) == 1) {
+                const int n = connection.receive(buffer, sizeof buffer);
+                if (n <= 0) break;
+                text.append(buffer, static_cast<std::size_t>(n));
+            }
+        }
+    }
+    platform::netCleanup();
+    std::istringstream in(text);
+    for (std::string line; std::getline(in, line);) lines.push_back(line);
+    return !lines.empty() && (lines.back() == "end" || lines.back() == "sent");
+}
+
+bool MemberClient::receivedFrom(std::size_t first, std::vector<Received>& into) const {
+    std::vector<std::string> lines;
+    if (!ask("from " + std::to_string(first), lines)) return false;
+    lines.pop_back();
+    const long double scale = static_cast<long double>(platform::counterFrequency()) / 1e9L;
+    for (const auto& line : lines) {
+        std::istringstream in(line);
+        Received r{0, {}, 0, 0, false, {}};
+        std::string hex;
+        if (!(in >> r.link >> r.port >> r.arrival >> r.queued >> hex) || hex.size() % 2 != 0) return false;
+        for (std::size_t i = 0; i < hex.size(); i += 2) {
+            char* end = nullptr;
+            const std::string pair = hex.substr(i, 2);
+            const unsigned long b = std::strtoul(pair.c_str(), &end, 16);
+            if (end != pair.c_str() + 2) return false;
+            r.bytes.push_back(static_cast<std::uint8_t>(b));
+        }
+        r.arrival = static_cast<std::int64_t>(static_cast<long double>(r.arrival) * scale);
+        r.queued = static_cast<std::int64_t>(static_cast<long double>(r.queued) * scale);
+        into.push_back(std::move(r));
+    }
+    return true;
+}
+
+std::optional<MemberClient> MemberClient::fromEnvironment() {
+    const auto text = platform::environmentVariable("REZ_TEST_MULTICAST_FAR_END");
+    if (!text || text->empty()) return std::nullopt;
+    return MemberClient(static_cast<std::uint16_t>(std::strtoul(text->c_str(), nullptr, 10)));
+}
+
+bool MemberClient::markNow() {
+    got_.clear();
+    if (!receivedFrom(0, got_)) return false;
+    first_ = got_.size();
+    got_.clear();
+    return true;
+}
+
+std::vector<Received> MemberClient::received() {
+    receivedFrom(first_ + got_.size(), got_);
+    return got_;
+}
+
+bool MemberClient::send(const std::string& from, const std::string& to, std::uint16_t port,
+                        const std::vector<std::uint8_t>& bytes) const {
+    std::string hex;
+    for (const auto b : bytes) {
+        static const char digits[] = "0123456789abcdef";
+        hex += digits[b >> 4];
+        hex += digits[b & 0xF];
+    }
+    std::vector<std::string> lines;
+    return ask("send " + from + " " + to + " " + std::to_string(port) + " " + hex, lines);
+}
+
+}  // namespace rez::sim

@@ -1,6 +1,7 @@
 #pragma once
 // A network controller for the multicast sender to talk to, for tests,
-// benchmarks and the host program (Linux only).
+// benchmarks and the host program (Linux only; Windows programs reach one
+// through MemberClient).
 //
 // runInNetwork runs a scenario in a child process with a network namespace,
 // a sysfs and a loopback of its own. In that namespace the wired adapter is
@@ -12,28 +13,22 @@
 // to, answers the host the way a motion controller does: to the identity
 // request and the version request, by unicast to the sender's address on
 // the host's listen port, so the listen thread there turns live.
-#if !defined(_WIN32)
-
+//
+// It can also join the groups in a namespace made beforehand, on several
+// links of its own (MemberOptions::namespacePath): the far ends of two
+// wired adapters, which tells the adapter the sender chose by the link the
+// frames came in on. tests/helpers/multicast_far_end.cpp serves it so to a
+// Windows test under Wine.
 #include <cstddef>
 #include <cstdint>
-#include <functional>
-#include <mutex>
+#include <optional>
 #include <string>
-#include <sys/types.h>
-#include <thread>
 #include <vector>
 
 namespace rez::sim {
 
-struct MemberOptions {
-    // The version it reports to a version request (F9 F9 02 ..), as
-    // major * 100 + minor; 0 (the default) leaves the host unanswered.
-    int version = 0;
-    // The host's listen port, where answers go.
-    std::uint16_t listenPort = 53241;
-};
-
-// A datagram as the member took it.
+// A datagram as the member took it (the Windows tests get the same from
+// the member across the namespace).
 struct Received {
     std::uint16_t port;               // the group's port it came to: 51324 or 5000
     std::vector<std::uint8_t> bytes;  // the whole datagram
@@ -43,6 +38,67 @@ struct Received {
     // the member waited to be scheduled.
     std::int64_t queued;
     bool answered;                    // the member sent an answer to it
+    std::string link;                 // the member's link it came in on
+};
+
+// A member served by tests/helpers/multicast_far_end, seen from a program in
+// another namespace (the Windows host under Wine): the helper answers on a
+// TCP port of that program's loopback, one question a connection, and
+// closes it after its answer:
+//   "from N"                 -> "<link> <port> <arrival> <queued> <hex bytes>"
+//                               for each datagram from the Nth on, then "end"
+//                               (times in nanoseconds on the far end's clock)
+//   "send FROM TO PORT HEX"  -> "sent" or "failed": the far end sends the
+//                               bytes from its address FROM to TO:PORT
+class MemberClient {
+public:
+    // The helper scripts/wine-network-test.sh started, by the port it passes
+    // in REZ_TEST_MULTICAST_FAR_END; none outside that script.
+    static std::optional<MemberClient> fromEnvironment();
+    explicit MemberClient(std::uint16_t controlPort) : port_(controlPort) {}
+
+    // From now on received() gives only what comes after this call; false
+    // when the helper gave no whole answer.
+    bool markNow();
+    // What came since the mark, its times moved onto this process's counter
+    // scale (only differences between them mean anything here).
+    std::vector<Received> received();
+    bool send(const std::string& from, const std::string& to, std::uint16_t port,
+              const std::vector<std::uint8_t>& bytes) const;
+
+private:
+    bool ask(const std::string& question, std::vector<std::string>& lines) const;
+    // Appends the datagrams from the `first` on to `into`; false as for ask.
+    bool receivedFrom(std::size_t first, std::vector<Received>& into) const;
+
+    std::uint16_t port_;
+    std::size_t first_ = 0;
+    std::vector<Received> got_;
+};
+
+}  // namespace rez::sim
+
+#if !defined(_WIN32)
+
+#include <functional>
+#include <mutex>
+#include <sys/types.h>
+#include <thread>
+
+namespace rez::sim {
+
+struct MemberOptions {
+    // The version it reports to a version request (F9 F9 02 ..), as
+    // major * 100 + minor; 0 (the default) leaves the host unanswered.
+    int version = 0;
+    // The host's listen port, where answers go.
+    std::uint16_t listenPort = 53241;
+    // A network namespace made beforehand (a path such as /run/netns/NAME)
+    // whose links are up and addressed; the member joins the groups there on
+    // each address of `joinOn`. Empty: the member makes its own namespace
+    // and the veth pair e1/e2 and joins on 10.9.0.2.
+    std::string namespacePath;
+    std::vector<std::string> joinOn;
 };
 
 class MulticastMember {
@@ -63,9 +119,10 @@ public:
     MulticastMember& operator=(const MulticastMember&) = delete;
 
     // Makes the veth pair and the member's namespace and waits until the
-    // wired side is up. Call in a namespace made for it (runInNetwork does),
-    // before the caller starts threads of its own: it forks. False with
-    // `why` set on failure.
+    // wired side is up (or enters the namespace made beforehand and joins
+    // there). Call in a namespace made for it (runInNetwork does), before
+    // the caller starts threads of its own: it forks. False with `why` set
+    // on failure.
     bool start(std::string& why);
 
     std::vector<Received> received() const;

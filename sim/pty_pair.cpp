@@ -38,6 +38,40 @@ int nextPortNumber() {
     return number++;
 }
 
+// Under Wine: has the null_modem helper carry out `command` (see
+// tests/helpers/null_modem.cpp) and waits for its answer.
+bool askNullModem(const std::string& command, std::string& whyNot) {
+    const std::string control = platform::environmentVariable("REZ_TEST_SERIAL_CONTROL").value_or("");
+    if (control.empty()) {
+        whyNot = "REZ_TEST_SERIAL_CONTROL is not set (scripts/wine-serial-test.sh names the helper's control port there)";
+        return false;
+    }
+    platform::SerialHandle port = platform::serialOpen(control);
+    if (port == platform::invalidSerialHandle) {
+        whyNot = "cannot open " + control + " (error " + std::to_string(platform::serialLastError()) + ")";
+        return false;
+    }
+    // A short gap after the first byte ends each read, as in PtyPair::read.
+    platform::SerialTimeouts timeouts;
+    timeouts.readInterval = 1;
+    timeouts.readTotalConstant = 100;
+    const std::string line = command + "\n";
+    const int length = static_cast<int>(line.size());
+    bool ok = platform::serialSetTimeouts(port, timeouts) && platform::serialWrite(port, line.data(), length) == length;
+    std::string answer;
+    const std::int64_t deadline = platform::counterNow() + 5 * platform::counterFrequency();
+    while (ok && (answer.empty() || answer.back() != '\n') && platform::counterNow() < deadline) {
+        char buffer[64];
+        const int n = platform::serialRead(port, buffer, sizeof buffer);
+        ok = n >= 0;
+        if (n > 0) answer.append(buffer, static_cast<std::size_t>(n));
+    }
+    platform::serialClose(port);
+    if (answer == "ok\n") return true;
+    whyNot = "null_modem did not " + command + ": " + (answer.empty() ? "no answer" : answer);
+    return false;
+}
+
 }  // namespace
 
 double elapsedMs(std::int64_t from, std::int64_t to) {
@@ -152,6 +186,24 @@ bool PtyPair::unplug() {
     if (!inProcess()) return false;
     std::error_code error;
     return fs::remove(linkPath_, error);
+}
+
+bool PtyPair::pullOut(std::string& whyNot) {
+    if (!inProcess()) return askNullModem("unplug", whyNot);
+    pty_.close();
+    std::error_code error;
+    fs::remove(linkPath_, error);
+    return true;
+}
+
+bool PtyPair::plugIn(const std::string& name, std::string& whyNot) {
+    if (inProcess()) {
+        whyNot = "a pseudo-terminal made here comes back as a new PtyPair";
+        return false;
+    }
+    if (!askNullModem("plug " + name, whyNot)) return false;
+    portName_ = name;
+    return true;
 }
 
 bool PtyPair::plugBack() {

@@ -7,7 +7,9 @@
 // Windows (run under Wine): two COM ports joined by the null_modem helper on
 // the Linux side and named in REZ_TEST_SERIAL_PAIR ("COM8,COM9"), which
 // scripts/wine-serial-test.sh sets up. Without it open() fails with a reason
-// and the tests that need a line skip.
+// and the tests that need a line skip. The helper takes commands on the port
+// named in REZ_TEST_SERIAL_CONTROL, which pull the near end out and plug it
+// in again.
 #include <cstdint>
 #include <string>
 #include <vector>
@@ -54,6 +56,14 @@ public:
     // In-process only: the device disappears from, and comes back to, its name.
     bool unplug();
     bool plugBack();
+
+    // The device is pulled out: every handle the library has on it fails
+    // from now on, and its name is gone.
+    bool pullOut(std::string& whyNot);
+    // Under Wine only: a device is plugged in again at the near end, under
+    // `name`. Wine lists only the ports registered as its prefix started, so
+    // the name is one the script registered.
+    bool plugIn(const std::string& name, std::string& whyNot);
 
 private:
     platform::PseudoTerminal pty_;

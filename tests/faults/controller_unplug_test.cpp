@@ -13,7 +13,6 @@
 #include "controller/link_flags.h"
 #include "controller/mailbox.h"
 #include "controller/serial_link.h"
-#include "controller/serial_ports.h"
 #include "sim/emulated_controller.h"
 #include "tests/faults/fault_util.h"
 
@@ -51,8 +50,9 @@ TEST(ControllerUnplug, LinkComesBackWithItsHandshakeAndCueFramesFlowAgain) {
     EmulatedController controller;
     std::string why;
     if (!controller.open(why)) GTEST_SKIP() << why;
-    if (!controller.hasUsbIdentity() || !checkUsbId(controller.portName()))
-        GTEST_SKIP() << "the line has no USB identity the library accepts (SetupAPI lists no COM devices under Wine)";
+    if (!controller.hasUsbIdentity())
+        GTEST_SKIP() << "no USB adapter the library accepts is listed for " << controller.portName()
+                     << " (under Wine scripts/wine-serial-test.sh registers one)";
     controller.setVersion(330);
 
     auto engine = std::make_unique<GamesourceEngine>();
@@ -72,7 +72,7 @@ TEST(ControllerUnplug, LinkComesBackWithItsHandshakeAndCueFramesFlowAgain) {
         ASSERT_TRUE(faults::eventually([] { return linkFlags().serialLive.load(); }, 20000));
         ASSERT_TRUE(faults::eventually([&] { return cueFrames(controller) > 50; })) << "cue frames reach the controller";
 
-        controller.vanish();
+        ASSERT_TRUE(controller.vanish(why)) << why;
         ASSERT_TRUE(faults::eventually([] { return !linkFlags().portConnected.load(); }));
         // A whole second without a controller, the engine ticking all along.
         // Generous: a stalled tick makes none; 500 a second is the pace.

@@ -8,6 +8,7 @@
 #include <algorithm>
 #include <atomic>
 #include <functional>
+#include <memory>
 #include <mutex>
 #include <set>
 #include <cstdint>
@@ -96,8 +97,9 @@ protected:
         resetAll();
         std::string why;
         if (!controller_.open(why)) GTEST_SKIP() << why;
-        if (!controller_.hasUsbIdentity() || !checkUsbId(controller_.portName()))
-            GTEST_SKIP() << "the line has no USB identity the library accepts (SetupAPI lists no COM devices under Wine)";
+        if (!controller_.hasUsbIdentity())
+            GTEST_SKIP() << "no USB adapter the library accepts is listed for " << controller_.portName()
+                         << " (under Wine scripts/wine-serial-test.sh registers one)";
     }
     void TearDown() override { resetAll(); }
     static void resetAll() {
@@ -182,7 +184,10 @@ TEST_F(SerialLink, MessagesGoOutWithChecksumsAndFramesComeBackToTheHost) {
     enableAutoconnect();
     LinkThread link;
     ASSERT_TRUE(eventually([] { return linkFlags().portConnected.load(); }));
-    ASSERT_TRUE(eventually([] { return mailbox().serialTxQueue.empty(); }));
+    // The handshake is through before the count starts (under Wine it is
+    // still on its way through the null_modem helper once the queue is empty).
+    const Bytes command2 = withChecksum(Bytes(kCommand2Request.begin(), kCommand2Request.end()));
+    ASSERT_TRUE(eventually([&] { return countEqual(controller_.frames(), command2) == 1; }));
     controller_.reset();
     const Bytes sent[] = {
         EmulatedController::makeFrame(0xFC, 36, Trailer::Marker, 0x42),
@@ -314,18 +319,20 @@ TEST_F(SerialLink, VanishingControllerIsReportedDroppedAndFoundAgain) {
 
     Captured out;
     const Bytes frame = EmulatedController::makeFrame(0xFC, 36, Trailer::Marker);
+    std::string why;
     {
         // The loop's next pass finds all of them queued and the line gone.
         std::lock_guard<std::mutex> between(serialLink().portUse);
-        controller_.vanish();
+        ASSERT_TRUE(controller_.vanish(why)) << why;
         for (int i = 0; i < 20; ++i) ASSERT_EQ(sendMessagemmf(frame.data()), 1);
     }
     ASSERT_TRUE(eventually([] { return !linkFlags().portConnected.load() && !linkFlags().serialLive.load(); }));
     EXPECT_TRUE(mailbox().serialTxQueue.empty()) << "the messages queued for the lost controller are dropped";
 
-    std::string why;
+    const std::string lostPort = controller_.portName();
     controller_.reset();
     ASSERT_TRUE(controller_.comeBack(why)) << why;
+    ASSERT_NE(controller_.portName(), lostPort) << "back under a new name";
     ASSERT_TRUE(eventually([] { return linkFlags().portConnected.load(); }, 20000)) << "found again by the scan";
     const Bytes command2 = withChecksum(Bytes(kCommand2Request.begin(), kCommand2Request.end()));
     EXPECT_TRUE(eventually([&] { return countEqual(controller_.frames(), command2) == 1; })) << "the new line carries frames";
@@ -421,15 +428,19 @@ TEST_F(SerialLink, FloodingDeviceDoesNotHoldThePass) {
 // to a controller that answered once and then stopped reading (the line
 // fills and every write runs out of time).
 TEST(SerialLinkDeaf, PauseAndStopReturnPromptly) {
-    if (!sim::FakeSysfs::supported()) GTEST_SKIP() << "needs a line with a USB identity";
     for (const int c : {0, 1, 2, 3}) {
         const bool answers = c & 1, stop = c & 2;
         linkFlags().reset();
         mailbox().clearAll();
-        sim::FakeSysfs sysfs;
+        // Linux: the line gets its USB identity here; under Wine the script
+        // has registered the pair's near port as a USB serial adapter.
+        std::unique_ptr<sim::FakeSysfs> sysfs;
+        if (sim::FakeSysfs::supported()) sysfs = std::make_unique<sim::FakeSysfs>();
         sim::PtyPair line;
         std::string why;
-        ASSERT_TRUE(line.open(why) && sysfs.addUsbPort(line.portName(), "1A86", "7523", "0264")) << why;
+        if (!line.open(why)) GTEST_SKIP() << why;
+        ASSERT_TRUE(!sysfs || sysfs->addUsbPort(line.portName(), "1A86", "7523", "0264"));
+        if (!checkUsbId(line.portName())) GTEST_SKIP() << line.portName() << " has no USB identity the library accepts";
         setStandartPort(line.portName().c_str());
         auto link = std::make_unique<LinkThread>();
         std::thread host([] { resumeInterface(); });
