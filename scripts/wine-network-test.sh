@@ -5,6 +5,12 @@
 # datagram with the link it came in on.
 #
 #   scripts/wine-network-test.sh [linux-build-dir] [windows-build-dir] [gtest arguments...]
+#   scripts/wine-network-test.sh [linux-build-dir] [windows-build-dir] --run PROGRAM.exe [arguments...]
+#
+# --run runs a program of the Windows build folder in that network instead of
+# the tests, e.g. the host on the multicast road:
+#   scripts/wine-network-test.sh build/linux build/windows --run rezadedudid-host.exe \
+#       --transport multicast --seconds 60 --summary
 #
 # The links (tests/udp_transport knows them):
 #   rez0  10.9.0.1/24, route metric 5   <->  rez0-far  10.9.0.2/24
@@ -124,6 +130,15 @@ fi
 echo "wine-network-test: member on rez0-far and rez1-far, asked on 127.0.0.1:$control_port in $host_ns"
 
 cd "$windows_build"
+if [[ "${1:-}" == --run ]]; then
+    program=$2
+    shift 2
+    set +e
+    REZ_TEST_MULTICAST_FAR_END="$control_port" in_host "$wine" "$windows_build/$program" "$@"
+    result=$?
+    set -e
+    exit $result
+fi
 status=0
 set +e
 REZ_TEST_MULTICAST_FAR_END="$control_port" in_host "$wine" "$test_exe" \

@@ -407,8 +407,8 @@ bool MemberClient::receivedFrom(std::size_t first, std::vector<Received>& into) 
             if (end != pair.c_str() + 2) return false;
             r.bytes.push_back(static_cast<std::uint8_t>(b));
         }
-        r.arrival = static_cast<std::int64_t>(static_cast<long double>(r.arrival) * scale);
-        r.queued = static_cast<std::int64_t>(static_cast<long double>(r.queued) * scale);
+        r.arrival = static_cast<std::int64_t>(static_cast<long double>(r.arrival) * scale) - offset_;
+        if (r.queued != 0) r.queued = static_cast<std::int64_t>(static_cast<long double>(r.queued) * scale) - offset_;
         into.push_back(std::move(r));
     }
     return true;
@@ -418,6 +418,23 @@ std::optional<MemberClient> MemberClient::fromEnvironment() {
     const auto text = platform::environmentVariable("REZ_TEST_MULTICAST_FAR_END");
     if (!text || text->empty()) return std::nullopt;
     return MemberClient(static_cast<std::uint16_t>(std::strtoul(text->c_str(), nullptr, 10)));
+}
+
+std::int64_t MemberClient::matchClocks() {
+    const long double scale = static_cast<long double>(platform::counterFrequency()) / 1e9L;
+    std::int64_t best = -1;
+    for (int i = 0; i < 20; ++i) {
+        std::vector<std::string> lines;
+        const std::int64_t before = platform::counterNow();
+        if (!ask("time", lines) || lines.size() != 2) return -1;
+        const std::int64_t after = platform::counterNow();
+        if (best < 0 || after - before < best) {
+            best = after - before;
+            offset_ = static_cast<std::int64_t>(static_cast<long double>(std::strtoll(lines[0].c_str(), nullptr, 10)) * scale) -
+                      (before + (after - before) / 2);
+        }
+    }
+    return best;
 }
 
 bool MemberClient::markNow() {

@@ -48,6 +48,7 @@ struct Received {
 //   "from N"                 -> "<link> <port> <arrival> <queued> <hex bytes>"
 //                               for each datagram from the Nth on, then "end"
 //                               (times in nanoseconds on the far end's clock)
+//   "time"                   -> "<ns>", "end": the far end's clock now
 //   "send FROM TO PORT HEX"  -> "sent" or "failed": the far end sends the
 //                               bytes from its address FROM to TO:PORT
 class MemberClient {
@@ -61,8 +62,14 @@ public:
     // when the helper gave no whole answer.
     bool markNow();
     // What came since the mark, its times moved onto this process's counter
-    // scale (only differences between them mean anything here).
+    // scale; only differences between them mean anything unless the clocks
+    // were matched.
     std::vector<Received> received();
+    // Relates the far end's clock to this process's counter by the answer to
+    // "time" that came back soonest (its midpoint taken as the far end's
+    // reading); from then on received() gives times on this counter. The
+    // round trip it was measured in, in counter ticks, or -1.
+    std::int64_t matchClocks();
     bool send(const std::string& from, const std::string& to, std::uint16_t port,
               const std::vector<std::uint8_t>& bytes) const;
 
@@ -74,6 +81,7 @@ private:
     std::uint16_t port_;
     std::size_t first_ = 0;
     std::vector<Received> got_;
+    std::int64_t offset_ = 0;  // far end's counter less ours, in our ticks
 };
 
 }  // namespace rez::sim

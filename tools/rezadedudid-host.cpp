@@ -53,9 +53,7 @@
 
 #include "sim/game_player.h"
 #include "sim/game_process.h"
-#if !defined(_WIN32)
 #include "sim/multicast_member.h"
-#endif
 
 namespace {
 
@@ -197,7 +195,7 @@ int runPlot(const char* argv0, const std::string& recording, const std::string& 
 // Loads the library, applies the profile, runs, rests the rig and stops.
 // `member` is the network controller in the multicast mode. The process's exit code.
 int runHost(const Options& o, const rez::host::Profile& profile, const rez::host::TransportChoice& choice,
-            rez::sim::MulticastMember* member) {
+            rez::sim::MulticastMember* member, rez::sim::MemberClient* remoteMember = nullptr) {
     rez::host::Library library;
     std::string loadError;
     if (!library.load(o.library, loadError)) {
@@ -234,8 +232,9 @@ int runHost(const Options& o, const rez::host::Profile& profile, const rez::host
                             : rez::host::makeSerialTransport(choice.port);
             break;
         case rez::host::TransportChoice::Multicast:
+            if (remoteMember) transport = rez::host::makeRemoteMulticastTransport(*remoteMember);
 #if !defined(_WIN32)
-            transport = rez::host::makeMulticastTransport(*member);
+            else transport = rez::host::makeMulticastTransport(*member);
 #endif
             break;
     }
@@ -492,8 +491,19 @@ int main(int argc, char** argv) {
         const int code = runHost(o, profile, choice, nullptr);
         return code;
     }
+    // Under Wine the network is the one scripts/wine-network-test.sh made;
+    // its helper plays the network controller.
+    if (auto remote = rez::sim::MemberClient::fromEnvironment()) {
+        if (remote->matchClocks() < 0 || !remote->markNow()) {
+            std::fprintf(stderr, "rezadedudid-host: the network controller's helper does not answer\n");
+            return 1;
+        }
+        return runHost(o, profile, choice, nullptr, &*remote);
+    }
 #if defined(_WIN32)
-    std::fprintf(stderr, "rezadedudid-host: the multicast transport needs Linux network namespaces\n");
+    std::fprintf(stderr,
+                 "rezadedudid-host: the multicast transport under Wine runs in the network that "
+                 "scripts/wine-network-test.sh makes: scripts/wine-network-test.sh --run rezadedudid-host.exe ...\n");
     return 2;
 #else
     rez::sim::MemberOptions options;

@@ -31,6 +31,7 @@ int main() {
 #include <string>
 #include <vector>
 
+#include "platform/clock.h"
 #include "platform/tcp_client.h"
 #include "platform/udp_socket.h"
 #include "sim/multicast_member.h"
@@ -81,6 +82,7 @@ std::string answer(const std::string& question, const rez::sim::MulticastMember&
                     std::to_string(r.queued) + " " + hexOf(r.bytes) + "\n";
         return text + "end\n";
     }
+    if (verb == "time") return std::to_string(rez::platform::counterNow()) + "\nend\n";
     if (verb == "send" && in >> from >> to >> port >> hex && senders.count(from) != 0 && hex.size() % 2 == 0) {
         std::vector<std::uint8_t> bytes;
         for (std::size_t i = 0; i < hex.size(); i += 2)

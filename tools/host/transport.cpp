@@ -1,12 +1,12 @@
 #include "tools/host/transport.h"
 
+#include <functional>
 #include <thread>
 
 #include "platform/clock.h"
+#include "controller/crc16.h"
 #include "sim/emulated_controller.h"
-#if !defined(_WIN32)
 #include "sim/multicast_member.h"
-#endif
 
 namespace rez::host {
 
@@ -110,10 +110,12 @@ private:
     sim::EmulatedController controller_;
 };
 
-#if !defined(_WIN32)
+// The UDP listen thread and the multicast sender on threads of ours; what
+// the network controller took comes from `received`.
 class MulticastTransport : public Transport {
 public:
-    explicit MulticastTransport(sim::MulticastMember& member) : member_(member) {}
+    MulticastTransport(std::function<std::vector<sim::Received>()> received, std::string description)
+        : received_(std::move(received)), description_(std::move(description)) {}
     ~MulticastTransport() override { stop(); }
 
     bool start(const Api& api, std::string& error) override {
@@ -136,29 +138,41 @@ public:
         sender_.join();
     }
 
-    std::string describe() const override {
-        return "multicast from e1 10.9.0.1 to the network controller at 10.9.0.2 (group 232.11.12.14:51324)";
-    }
+    std::string describe() const override { return description_; }
     bool seesController() const override { return true; }
 
     std::vector<ControllerFrame> cueFrames() const override {
         std::vector<ControllerFrame> out;
-        for (const sim::Received& r : member_.received())
-            if (r.bytes.size() == 36 && r.bytes[0] == 0xFC)
-                out.push_back({r.arrival, sim::MulticastMember::trailerOf(r.bytes) ==
-                                              sim::MulticastMember::Trailer::Checksum,
-                               r.bytes});
+        for (const sim::Received& r : received_())
+            if (r.bytes.size() == 36 && r.bytes[0] == 0xFC) out.push_back({r.arrival, checksummed(r.bytes), r.bytes});
         return out;
     }
-    std::uint64_t cueFrameCount() const override { return member_.counts().checksummed; }
-    std::uint64_t badChecksums() const override { return member_.counts().bad; }
+    std::uint64_t cueFrameCount() const override { return count(true); }
+    std::uint64_t badChecksums() const override { return count(false); }
 
 private:
-    sim::MulticastMember& member_;
+    // Whether the last two bytes are the CRC-16 of the rest, low byte first.
+    static bool checksummed(const std::vector<std::uint8_t>& d) {
+        if (d.size() < 3) return false;
+        const std::uint16_t crc = crc16(d.data(), d.size() - 2);
+        return d[d.size() - 2] == (crc & 0xFF) && d[d.size() - 1] == (crc >> 8);
+    }
+    // Datagrams with a checksum (true), or with neither checksum nor end marker.
+    std::uint64_t count(bool withChecksum) const {
+        std::uint64_t n = 0;
+        for (const sim::Received& r : received_()) {
+            const bool marked = r.bytes.size() >= 2 && r.bytes[r.bytes.size() - 2] == 0x0A && r.bytes.back() == 0x0D;
+            const bool ok = checksummed(r.bytes);
+            n += withChecksum ? ok : (!ok && !marked);
+        }
+        return n;
+    }
+
+    std::function<std::vector<sim::Received>()> received_;
+    std::string description_;
     const Api* api_ = nullptr;
     std::thread listen_, sender_;
 };
-#endif
 
 }  // namespace
 
@@ -169,8 +183,15 @@ std::unique_ptr<Transport> makeSerialTransport(const std::string& port) {
 std::unique_ptr<Transport> makeEmulatedTransport() { return std::make_unique<EmulatedTransport>(); }
 #if !defined(_WIN32)
 std::unique_ptr<Transport> makeMulticastTransport(sim::MulticastMember& member) {
-    return std::make_unique<MulticastTransport>(member);
+    return std::make_unique<MulticastTransport>(
+        [&member] { return member.received(); },
+        "multicast from e1 10.9.0.1 to the network controller at 10.9.0.2 (group 232.11.12.14:51324)");
 }
 #endif
+std::unique_ptr<Transport> makeRemoteMulticastTransport(sim::MemberClient& member) {
+    return std::make_unique<MulticastTransport>(
+        [&member] { return member.received(); },
+        "multicast to the network controller in the far namespace (group 232.11.12.14:51324)");
+}
 
 }  // namespace rez::host

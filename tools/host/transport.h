@@ -12,6 +12,7 @@
 
 namespace rez::sim {
 class MulticastMember;
+class MemberClient;
 }
 
 namespace rez::host {
@@ -53,5 +54,9 @@ std::unique_ptr<Transport> makeEmulatedTransport();
 // The member is the network controller runInNetwork made.
 std::unique_ptr<Transport> makeMulticastTransport(sim::MulticastMember& member);
 #endif
+// The same with the network controller in a namespace the host does not
+// own (the Windows host under Wine in scripts/wine-network-test.sh --run),
+// its frames asked from its helper.
+std::unique_ptr<Transport> makeRemoteMulticastTransport(sim::MemberClient& member);
 
 }  // namespace rez::host
