@@ -1,5 +1,7 @@
 #include "sim/multicast_member.h"
 
+#include "sim/hex_text.h"
+
 #if !defined(_WIN32)
 
 #include <arpa/inet.h>
@@ -399,14 +401,7 @@ bool MemberClient::receivedFrom(std::size_t first, std::vector<Received>& into) 
         std::istringstream in(line);
         Received r{0, {}, 0, 0, false, {}};
         std::string hex;
-        if (!(in >> r.link >> r.port >> r.arrival >> r.queued >> hex) || hex.size() % 2 != 0) return false;
-        for (std::size_t i = 0; i < hex.size(); i += 2) {
-            char* end = nullptr;
-            const std::string pair = hex.substr(i, 2);
-            const unsigned long b = std::strtoul(pair.c_str(), &end, 16);
-            if (end != pair.c_str() + 2) return false;
-            r.bytes.push_back(static_cast<std::uint8_t>(b));
-        }
+        if (!(in >> r.link >> r.port >> r.arrival >> r.queued >> hex) || !bytesOfHex(hex, r.bytes)) return false;
         r.arrival = static_cast<std::int64_t>(static_cast<long double>(r.arrival) * scale) - offset_;
         if (r.queued != 0) r.queued = static_cast<std::int64_t>(static_cast<long double>(r.queued) * scale) - offset_;
         into.push_back(std::move(r));
@@ -452,14 +447,8 @@ std::vector<Received> MemberClient::received() {
 
 bool MemberClient::send(const std::string& from, const std::string& to, std::uint16_t port,
                         const std::vector<std::uint8_t>& bytes) const {
-    std::string hex;
-    for (const auto b : bytes) {
-        static const char digits[] = "0123456789abcdef";
-        hex += digits[b >> 4];
-        hex += digits[b & 0xF];
-    }
     std::vector<std::string> lines;
-    return ask("send " + from + " " + to + " " + std::to_string(port) + " " + hex, lines);
+    return ask("send " + from + " " + to + " " + std::to_string(port) + " " + hexOf(bytes), lines);
 }
 
 }  // namespace rez::sim

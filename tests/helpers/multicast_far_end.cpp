@@ -34,6 +34,7 @@ int main() {
 #include "platform/clock.h"
 #include "platform/tcp_client.h"
 #include "platform/udp_socket.h"
+#include "sim/hex_text.h"
 #include "sim/multicast_member.h"
 
 namespace {
@@ -60,16 +61,6 @@ bool openSenders(const std::string& farNamespace, const std::vector<std::string>
     return ok;
 }
 
-std::string hexOf(const std::vector<std::uint8_t>& bytes) {
-    static const char digits[] = "0123456789abcdef";
-    std::string hex;
-    for (const auto b : bytes) {
-        hex += digits[b >> 4];
-        hex += digits[b & 0xF];
-    }
-    return hex;
-}
-
 std::string answer(const std::string& question, const rez::sim::MulticastMember& member, Senders& senders) {
     std::istringstream in(question);
     std::string verb, from, to, hex;
@@ -79,14 +70,12 @@ std::string answer(const std::string& question, const rez::sim::MulticastMember&
         std::string text;
         for (const auto& r : member.receivedFrom(first))
             text += r.link + " " + std::to_string(r.port) + " " + std::to_string(r.arrival) + " " +
-                    std::to_string(r.queued) + " " + hexOf(r.bytes) + "\n";
+                    std::to_string(r.queued) + " " + rez::sim::hexOf(r.bytes) + "\n";
         return text + "end\n";
     }
     if (verb == "time") return std::to_string(rez::platform::counterNow()) + "\nend\n";
-    if (verb == "send" && in >> from >> to >> port >> hex && senders.count(from) != 0 && hex.size() % 2 == 0) {
-        std::vector<std::uint8_t> bytes;
-        for (std::size_t i = 0; i < hex.size(); i += 2)
-            bytes.push_back(static_cast<std::uint8_t>(std::strtoul(hex.substr(i, 2).c_str(), nullptr, 16)));
+    std::vector<std::uint8_t> bytes;
+    if (verb == "send" && in >> from >> to >> port >> hex && senders.count(from) != 0 && rez::sim::bytesOfHex(hex, bytes)) {
         const int n = senders[from]->sendTo(bytes.data(), static_cast<int>(bytes.size()), to, static_cast<std::uint16_t>(port));
         return n == static_cast<int>(bytes.size()) ? "sent\n" : "failed\n";
     }

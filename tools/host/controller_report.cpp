@@ -8,6 +8,7 @@
 #include "platform/clock.h"
 #include "platform/udp_socket.h"
 #include "sim/emulated_controller.h"
+#include "sim/hex_text.h"
 
 namespace rez::host {
 
@@ -33,8 +34,6 @@ bool sendAll(platform::TcpClient& socket, const std::string& text) {
     }
     return true;
 }
-
-const char kHex[] = "0123456789abcdef";
 
 }  // namespace
 
@@ -63,8 +62,7 @@ std::string ControllerReportServer::answer(const std::string& request) const {
             const std::int64_t ns = f.arrival / perS * 1000000000 + f.arrival % perS * 1000000000 / perS;
             out += std::to_string(ns);
             out += f.trailer == sim::EmulatedController::Trailer::Checksum ? " 1 " : " 0 ";
-            for (std::uint8_t b : f.bytes) out += kHex[b >> 4], out += kHex[b & 15];
-            out += '\n';
+            out += sim::hexOf(f.bytes) + "\n";
         }
         return out;
     }
@@ -166,10 +164,7 @@ bool ControllerReportClient::frames(std::vector<ControllerFrame>& out) {
         const long crc = std::strtol(at, &at, 10);
         f.crcOk = crc == 1;
         while (*at == ' ') ++at;
-        for (; at[0] && at[1]; at += 2) {
-            const char pair[3] = {at[0], at[1], 0};
-            f.bytes.push_back(static_cast<std::uint8_t>(std::strtoul(pair, nullptr, 16)));
-        }
+        if (!sim::bytesOfHex(at, f.bytes)) return false;
         out.push_back(std::move(f));
     }
     return true;
