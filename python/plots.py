@@ -24,6 +24,8 @@ import time
 try:
     import matplotlib
 except ImportError:
+    if __name__ != "__main__":
+        raise  # imported: the importer decides (the tests skip)
     # The python3 first on PATH may lack matplotlib; Debian's has it.
     if os.path.exists("/usr/bin/python3") and os.path.realpath(sys.executable) != os.path.realpath("/usr/bin/python3"):
         os.execv("/usr/bin/python3", ["/usr/bin/python3", os.path.abspath(__file__)] + sys.argv[1:])
@@ -43,6 +45,13 @@ if not (os.environ.get("REZ_DOCUMENTS_DIR") or os.environ.get("XDG_DOCUMENTS_DIR
 
 TICK_HZ = 500.0
 ROOT = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
+
+
+def default_sim_path():
+    """REZ_SIM_PATH, else the simulator of the Linux build (build/linux/rezadedudid-sim)."""
+    return os.environ.get("REZ_SIM_PATH") or os.path.join(ROOT, "build", "linux", "rezadedudid-sim")
+
+
 RIG_CUES = ["lateral", "longitudinal", "vertical", "yaw", "roll", "pitch"]  # output cues 0..5
 DEFAULT_GAME = "assetto_corsa"
 
@@ -320,8 +329,8 @@ def main(argv=None):
     flt.add_argument("--slot", help="the recorded column to feed (default: the channel's own slot)")
     flt.add_argument("--out", required=True, help="output prefix: PREFIX.png and PREFIX.svg")
     flt.add_argument("--library", help="path of the library (default: REZ_LIBRARY_PATH or the Linux build)")
-    flt.add_argument("--sim", default=os.environ.get("REZ_SIM_PATH",
-                                                     os.path.join(ROOT, "build", "linux", "rezadedudid-sim")))
+    flt.add_argument("--sim", default=default_sim_path(),
+                     help="the simulator (default: REZ_SIM_PATH or the Linux build's)")
     flt.add_argument("--game", default=DEFAULT_GAME)
     flt.add_argument("--seconds", type=float, default=4.0)
     args = parser.parse_args(argv)

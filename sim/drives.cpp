@@ -383,6 +383,12 @@ double PoseDrive::lengthSeconds() const { return kEndless; }
 std::unique_ptr<Drive> stepDrive(int slot) { return std::make_unique<StepDrive>(slot); }
 std::unique_ptr<Drive> recordingDrive(Recording recording) { return std::make_unique<RecordingDrive>(std::move(recording)); }
 
+bool isDriveName(const std::string& name) {
+    for (const char* known : {"default", "drive", "flight", "ride", "step"})
+        if (name == known) return true;
+    return false;
+}
+
 std::unique_ptr<Drive> makeDrive(const std::string& nameOrRecordingPath, const std::string& gameKey, std::string& error,
                                  const std::string& slot) {
     std::string name = nameOrRecordingPath;

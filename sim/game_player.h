@@ -65,6 +65,10 @@ public:
 // "lateral_accel_g" or "slot_42"), or the path of a recording.
 std::unique_ptr<Drive> makeDrive(const std::string& nameOrRecordingPath, const std::string& gameKey,
                                  std::string& error, const std::string& slot = "");
+// Whether `name` is one of the scripted drives' names above (a recording
+// goes by its path instead).
+bool isDriveName(const std::string& name);
+inline constexpr const char* kDriveNames = "default, drive, flight, ride or step";
 
 // Runs a started player with a drive at the player's rate until `stop` is
 // set, the drive ends or `seconds` have passed (0: no limit); the player is

@@ -80,6 +80,23 @@ const char* const kUsage =
     "                        [--transport none|emulated|serial:COMn|multicast] [--controller-report PORT] [--seconds N]\n"
     "                        [--record FILE.csv] [--summary] [--plot PREFIX]\n";
 
+const char* const kHelp =
+    "rezadedudid-host: a host of the library, as a rig owner would run one. It loads the library, hands it\n"
+    "a profile, plays a simulated game in-process, starts the engine and a road to a motion controller,\n"
+    "and shows a status line until --seconds have passed or Ctrl-C; then it sends the rig to rest.\n\n"
+    "  --library PATH          the library (default: the one beside this program)\n"
+    "  --profile FILE          a profile file (default: the built-in one; see docs/profile-format.md)\n"
+    "  --game KEY|none         the game to play (default assetto_corsa; rezadedudid-sim --list shows the keys;\n"
+    "                          none: the engine waits for a real game)\n"
+    "  --drive NAME            default, drive, flight, ride, or step with --slot NAME\n"
+    "  --replay FILE.csv       a recording of this program played back instead of a drive\n"
+    "  --transport T           emulated (a controller emulated here, the default), serial:COMn, multicast, none\n"
+    "  --controller-report P   with serial:COMn: rezadedudid-controller's report port on 127.0.0.1\n"
+    "  --seconds N             run N seconds, then rest the rig (0 or none: until Ctrl-C)\n"
+    "  --record FILE.csv       record every tick\n"
+    "  --summary               print the end-of-run figures\n"
+    "  --plot PREFIX           plot the recording to PREFIX.png and PREFIX.svg\n\n";
+
 std::string besideProgram(const char* argv0, const std::string& file) {
     std::string self = argv0;
     const std::size_t cut = self.find_last_of("/\\");
@@ -439,26 +456,44 @@ int main(int argc, char** argv) {
     o.library = defaultLibrary(argv[0]);
     for (int i = 1; i < argc; ++i) {
         const std::string a = argv[i];
-        double port = 0;
-        const bool hasValue = i + 1 < argc;
-        if (a == "--library" && hasValue) o.library = argv[++i];
-        else if (a == "--profile" && hasValue) o.profile = argv[++i];
-        else if (a == "--game" && hasValue) o.game = argv[++i];
-        else if (a == "--drive" && hasValue) o.drive = argv[++i];
-        else if (a == "--replay" && hasValue) o.replay = argv[++i];
-        else if (a == "--slot" && hasValue) o.slot = argv[++i];
-        else if (a == "--transport" && hasValue) o.transport = argv[++i];
-        else if (a == "--controller") o.transport = "emulated";
-        else if (a == "--multicast") o.transport = "multicast";
-        else if (a == "--seconds" && hasValue && number(argv[i + 1], o.seconds)) ++i;
-        else if (a == "--controller-report" && hasValue && number(argv[i + 1], port) && port >= 1 && port <= 65535 &&
-                 port == std::floor(port))
-            o.controllerReport = static_cast<int>(port), ++i;
-        else if (a == "--record" && hasValue) o.record = argv[++i];
-        else if (a == "--summary") o.summary = true;
-        else if (a == "--plot" && hasValue) o.plot = argv[++i];
+        if (a == "--help" || a == "-h") {
+            std::printf("%s%s", kHelp, kUsage);
+            return 0;
+        }
+        if (a == "--summary" || a == "--controller" || a == "--multicast") {
+            if (a == "--summary") o.summary = true;
+            else o.transport = a == "--controller" ? "emulated" : "multicast";
+            continue;
+        }
+        std::string* text = a == "--library"     ? &o.library
+                            : a == "--profile"   ? &o.profile
+                            : a == "--game"      ? &o.game
+                            : a == "--drive"     ? &o.drive
+                            : a == "--replay"    ? &o.replay
+                            : a == "--slot"      ? &o.slot
+                            : a == "--transport" ? &o.transport
+                            : a == "--record"    ? &o.record
+                            : a == "--plot"      ? &o.plot
+                                                 : nullptr;
+        const bool numeric = a == "--seconds" || a == "--controller-report";
+        if (!text && !numeric) {
+            std::fprintf(stderr, "rezadedudid-host: unknown option \"%s\" (--help lists them)\n%s", a.c_str(), kUsage);
+            return 2;
+        }
+        if (i + 1 >= argc) {
+            std::fprintf(stderr, "rezadedudid-host: %s needs a value\n%s", a.c_str(), kUsage);
+            return 2;
+        }
+        const std::string value = argv[++i];
+        double n = 0;
+        if (text) *text = value;
+        else if (a == "--seconds" && number(value.c_str(), n)) o.seconds = n;
+        else if (a == "--controller-report" && number(value.c_str(), n) && n >= 1 && n <= 65535 && n == std::floor(n))
+            o.controllerReport = static_cast<int>(n);
         else {
-            std::fprintf(stderr, "rezadedudid-host: unknown or incomplete option \"%s\"\n%s", a.c_str(), kUsage);
+            std::fprintf(stderr, "rezadedudid-host: %s: \"%s\" is not %s\n", a.c_str(), value.c_str(),
+                         a == "--seconds" ? "a number of seconds (0 or more; 0 runs until Ctrl-C)"
+                                          : "a port number (1 to 65535)");
             return 2;
         }
     }
@@ -480,6 +515,22 @@ int main(int argc, char** argv) {
     if (!parsed) {
         for (const std::string& e : errors) std::fprintf(stderr, "%s\n", e.c_str());
         return 2;
+    }
+
+    // The game, the drive and a recording are checked before the library is
+    // loaded and a link started.
+    if (o.replay.empty() && !rez::sim::isDriveName(o.drive)) {
+        std::fprintf(stderr, "rezadedudid-host: --drive: no drive \"%s\" (%s; a recording goes with --replay)\n",
+                     o.drive.c_str(), rez::sim::kDriveNames);
+        return 2;
+    }
+    if (o.game != "none") {
+        std::string problem;
+        if (!rez::sim::makeGamePlayer(o.game, problem) ||
+            !rez::sim::makeDrive(o.replay.empty() ? o.drive : o.replay, o.game, problem, o.slot)) {
+            std::fprintf(stderr, "rezadedudid-host: %s\n", problem.c_str());
+            return 2;
+        }
     }
 
     // The library's network log goes to the temporary folder unless told

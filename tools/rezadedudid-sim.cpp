@@ -26,14 +26,28 @@ std::atomic<bool> stopRequested{false};
 
 extern "C" void onStopSignal(int) { stopRequested.store(true); }
 
+const char* const kUsage =
+    "usage: rezadedudid-sim --list\n"
+    "       rezadedudid-sim --game KEY [--drive NAME | --replay FILE.csv] [--slot NAME] [--seconds N]\n"
+    "drives: default, drive, flight, ride, step (with --slot NAME)\n";
+
 int usage(const std::string& problem) {
-    std::fprintf(stderr,
-                 "rezadedudid-sim: %s\n"
-                 "usage: rezadedudid-sim --list\n"
-                 "       rezadedudid-sim --game KEY [--drive NAME | --replay FILE.csv] [--slot NAME] [--seconds N]\n"
-                 "drives: default, drive, flight, ride, step (with --slot NAME)\n",
-                 problem.c_str());
+    std::fprintf(stderr, "rezadedudid-sim: %s\n%s", problem.c_str(), kUsage);
     return 2;
+}
+
+int help() {
+    std::printf("rezadedudid-sim: plays one of the supported games the way that game publishes its telemetry,\n"
+                "fed by a scripted drive or a recording, so that a host on this machine finds and reads it.\n"
+                "Without --seconds it plays until Ctrl-C (a recording: to its end).\n\n%s"
+                "  --list            the games, their keys and how each is played\n"
+                "  --game KEY        the game to play\n"
+                "  --drive NAME      default (the game's kind), drive, flight, ride, or step (a unit step at 1 s)\n"
+                "  --slot NAME       the step drive's slot, e.g. lateral_accel_g or slot_42\n"
+                "  --replay FILE     a recording of rezadedudid-host (--record) played back\n"
+                "  --seconds N       stop after N seconds\n",
+                kUsage);
+    return 0;
 }
 
 void list() {
@@ -65,6 +79,7 @@ int main(int argc, char** argv) {
         };
         std::string text;
         if (arg == "--hold") return hold();
+        if (arg == "--help" || arg == "-h") return help();
         if (arg == "--list") {
             listGames = true;
         } else if (arg == "--game") {
@@ -91,6 +106,8 @@ int main(int argc, char** argv) {
     if (game.empty()) return usage("say which game to play with --game KEY (--list shows them)");
     if (rez::sim::gameIdOfKey(game) < 0) return usage("unknown game \"" + game + "\" (--list shows the games)");
     if (!replay.empty() && drive != "default") return usage("--drive and --replay exclude each other");
+    if (!rez::sim::isDriveName(drive))
+        return usage("--drive: no drive \"" + drive + "\" (" + rez::sim::kDriveNames + "; a recording goes with --replay)");
 
     std::string error;
     auto theDrive = rez::sim::makeDrive(replay.empty() ? drive : replay, game, error, slot);

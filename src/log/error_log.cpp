@@ -8,8 +8,8 @@
 namespace rez {
 
 std::string ErrorLog::folderPath() {
-    const std::string documents = platform::documentsFolder();
-    return documents.empty() ? std::string() : platform::childPath(documents, "rovandelix");
+    const std::string base = platform::logBaseFolder();
+    return base.empty() ? std::string() : platform::childPath(base, "rovandelix");
 }
 
 std::string ErrorLog::filePath() {
@@ -23,8 +23,9 @@ ErrorLog::ErrorLog(const std::string& /*name*/) {
         std::fputs("Failed to retrieve the Documents path\n", stderr);
         return;
     }
-    // An existing folder is the usual case, so the result says nothing.
-    platform::createFolder(folder);
+    // Its parents too: on a fresh Linux machine not even the state folder
+    // exists. An existing folder is the usual case.
+    platform::createFolders(folder);
     if (!file_.open(platform::childPath(folder, "errorlog.txt"))) std::fputs("Failed to open log file\n", stderr);
 }
 

@@ -20,5 +20,15 @@ std::string commonDocumentsFolder();
 std::string childPath(const std::string& folder, const std::string& name);
 // Creates one folder; false when it could not be made (also when it exists).
 bool createFolder(const std::string& path);
+// Creates a folder and whichever of its parents are missing; true when it
+// is there afterwards.
+bool createFolders(const std::string& path);
+
+// The folder that holds the library's log folder. Windows: the documents
+// folder. Linux: REZ_DOCUMENTS_DIR when set; else the documents folder when
+// it exists; else the XDG state folder ($XDG_STATE_HOME, or
+// $HOME/.local/state), which a fresh machine, root or a service account may
+// not have yet either: createFolders makes it. Empty when the system cannot say.
+std::string logBaseFolder();
 
 }  // namespace rez::platform

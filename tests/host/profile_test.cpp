@@ -59,7 +59,7 @@ TEST(ProfileFile, EverySettingReachesItsExport) {
         "enable ground 3 on\n"
         "belt-mix air 42 0.25\n"
         "input-limit 7 -10 10\n"
-        "rig-limit 22 -1.5 2\n"
+        "rig-limit 5 -1.5 2\n"
         "motion-cancel on\n"
         "motion-cancel-filter 30\n"
         "motion-cancel-gain 2\n"
@@ -72,7 +72,7 @@ TEST(ProfileFile, EverySettingReachesItsExport) {
     ASSERT_TRUE(rez::host::applyProfile(api, p, errors));
     const std::vector<std::string> expected = {
         "filter 0 0 GAIN(EMALP(VALUE; 25);1.5)", "filter 1 22 VALUE", "enable 0 5 0", "enable 1 3 1",
-        "belt 0 42 0.25", "input 7 -10 10", "rig 22 -1.5 2", "cancel on", "cancel filter 30", "cancel gain 2",
+        "belt 0 42 0.25", "input 7 -10 10", "rig 5 -1.5 2", "cancel on", "cancel filter 30", "cancel gain 2",
         "fan COM5 19200 8N1 20"};
     EXPECT_EQ(calls, expected);
 }
@@ -95,6 +95,12 @@ TEST(ProfileFile, BadLinesNameFileAndLineAndNothingElseIsApplied) {
         {"input-limit 0 10 -10\n", "p:1: minimum is above maximum"},
         {"rig-limit 0 -1 nan\n", "p:1: minimum and maximum must be numbers"},
         {"rig-limit 0 -1\n", "p:1: expected \"rig-limit INDEX MINIMUM MAXIMUM\""},
+        // Limits the library would never read.
+        {"rig-limit 9 -1 1\n", "p:1: rig index must be a whole number 0 to 5, not \"9\""},
+        {"input-limit 12 -1 1\n", "p:1: channel must be a whole number 0 to 7, not \"12\""},
+        // The errors found at the end come in line order with the others.
+        {"motion-cancel-gain 2\nwobble 3\n", "p:1: motion-cancel-filter and motion-cancel-gain have no effect unless "
+                                             "motion-cancel is on"},
         {"motion-cancel on\nmotion-cancel-filter 0\n", "p:2: value must be at least 1"},
         {"motion-cancel-gain 2\n", "p:1: motion-cancel-filter and motion-cancel-gain have no effect unless "
                                    "motion-cancel is on"},

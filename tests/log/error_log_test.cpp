@@ -32,7 +32,7 @@ const std::string kLineEnd = "\n";
 class ErrorLogTest : public ::testing::Test {
 protected:
     void SetUp() override {
-        for (const char* name : {"REZ_DOCUMENTS_DIR", "XDG_DOCUMENTS_DIR", "HOME"})
+        for (const char* name : {"REZ_DOCUMENTS_DIR", "XDG_DOCUMENTS_DIR", "XDG_STATE_HOME", "HOME"})
             saved_[name] = platform::environmentVariable(name);
         root_ = fs::temp_directory_path() /
                 ("rez_log_" + std::to_string(std::chrono::steady_clock::now().time_since_epoch().count()) + "_" +
@@ -148,14 +148,15 @@ TEST_F(ErrorLogTest, UnreachableFileIsReportedOnStandardError) {
         {"a directory in the file's place", false,
          [](const fs::path& root) { fs::create_directories(root / "rovandelix" / "errorlog.txt"); },
          "Failed to open log file\n"},
-        {"a Documents folder that does not exist", false,
+        {"a Documents folder that cannot be made (a file in its path)", false,
          [](const fs::path& root) {
-             platform::setEnvironmentVariable("REZ_DOCUMENTS_DIR", (root / "missing" / "deeper").string());
+             std::ofstream(root / "afile") << "x";
+             platform::setEnvironmentVariable("REZ_DOCUMENTS_DIR", (root / "afile" / "deeper").string());
          },
          "Failed to open log file\n"},
         {"no Documents folder at all", true,
          [](const fs::path&) {
-             for (const char* name : {"REZ_DOCUMENTS_DIR", "XDG_DOCUMENTS_DIR", "HOME"})
+             for (const char* name : {"REZ_DOCUMENTS_DIR", "XDG_DOCUMENTS_DIR", "XDG_STATE_HOME", "HOME"})
                  platform::unsetEnvironmentVariable(name);
          },
          "Failed to retrieve the Documents path\n"},
@@ -183,27 +184,35 @@ TEST_F(ErrorLogTest, UnreachableFileIsReportedOnStandardError) {
 }
 
 #if !defined(_WIN32)
-// Which Documents folder the log uses when no override is set.
-TEST_F(ErrorLogTest, DocumentsFolderFollowsTheUsersSettings) {
+// Which folder the log uses when no override is set: the documents folder
+// when it exists, else the XDG state folder, made with its parents (a fresh
+// machine has neither).
+TEST_F(ErrorLogTest, LogFolderFollowsTheUsersSettings) {
     struct Case {
-        const char* xdg;
+        const char* xdg;    // XDG_DOCUMENTS_DIR under the test's folder; null: unset
+        const char* state;  // XDG_STATE_HOME likewise
         const char* home;
+        bool documentsThere;  // whether the documents folder exists beforehand
         fs::path expected;
     };
     const std::vector<Case> cases = {
-        {"xdg", "home", "xdg"},
-        {nullptr, "home", fs::path("home") / "Documents"},
-        {"", "home", fs::path("home") / "Documents"},
+        {"xdg", nullptr, "home", true, "xdg"},
+        {nullptr, nullptr, "home", true, fs::path("home") / "Documents"},
+        {"", nullptr, "home", true, fs::path("home") / "Documents"},
+        {nullptr, nullptr, "bare", false, fs::path("bare") / ".local" / "state"},
+        {"gone", "state/deep", "home2", false, fs::path("state") / "deep"},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.expected.string());
         platform::unsetEnvironmentVariable("REZ_DOCUMENTS_DIR");
-        if (c.xdg == nullptr)
-            platform::unsetEnvironmentVariable("XDG_DOCUMENTS_DIR");
-        else
-            platform::setEnvironmentVariable("XDG_DOCUMENTS_DIR", *c.xdg ? (root_ / c.xdg).string() : "");
+        for (const auto& [name, value] : {std::pair{"XDG_DOCUMENTS_DIR", c.xdg}, std::pair{"XDG_STATE_HOME", c.state}}) {
+            if (value == nullptr)
+                platform::unsetEnvironmentVariable(name);
+            else
+                platform::setEnvironmentVariable(name, *value ? (root_ / value).string() : "");
+        }
         platform::setEnvironmentVariable("HOME", (root_ / c.home).string());
-        fs::create_directories(root_ / c.expected);
+        if (c.documentsThere) fs::create_directories(root_ / c.expected);
         ErrorLog("error_log.txt").logInfo("here");
         EXPECT_TRUE(fs::is_regular_file(root_ / c.expected / "rovandelix" / "errorlog.txt"));
         fs::remove_all(root_ / c.expected / "rovandelix");

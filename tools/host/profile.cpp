@@ -1,5 +1,6 @@
 #include "tools/host/profile.h"
 
+#include <algorithm>
 #include <cctype>
 #include <cerrno>
 #include <cmath>
@@ -14,6 +15,10 @@ namespace {
 
 constexpr int kChannels = 23;
 constexpr int kSlots = 43;
+// The library reads input limits for channels 0 to 7 only, and rig limits
+// bound the frame's six cues; a limit on another index would do nothing.
+constexpr int kInputLimited = 8;
+constexpr int kRigCues = 6;
 
 std::string trim(const std::string& s) {
     std::size_t a = 0, b = s.size();
@@ -75,8 +80,8 @@ public:
         if (key == "filter") filter(w, text);
         else if (key == "enable") enable(w);
         else if (key == "belt-mix") belt(w);
-        else if (key == "input-limit") limit(w, out_.inputLimits, kChannels, "channel");
-        else if (key == "rig-limit") limit(w, out_.rigLimits, kChannels, "rig index");
+        else if (key == "input-limit") limit(w, out_.inputLimits, kInputLimited, "channel");
+        else if (key == "rig-limit") limit(w, out_.rigLimits, kRigCues, "rig index");
         else if (key == "motion-cancel") motionCancel(w);
         else if (key == "motion-cancel-filter") motionCancelValue(w, out_.motionCancelFilter, 1.0);
         else if (key == "motion-cancel-gain") motionCancelValue(w, out_.motionCancelGain, -1e300);
@@ -88,12 +93,17 @@ public:
         const bool cancelOn = out_.motionCancel.value_or(false);
         if (!cancelOn && (out_.motionCancelFilter || out_.motionCancelGain))
             failAt(cancelLine_, "motion-cancel-filter and motion-cancel-gain have no effect unless motion-cancel is on");
+        // In the order of the file's lines, whatever found them.
+        std::stable_sort(found_.begin(), found_.end(),
+                         [](const auto& a, const auto& b) { return a.first < b.first; });
+        for (auto& f : found_) errors_.push_back(std::move(f.second));
+        found_.clear();
     }
 
 private:
     void fail(const std::string& what) { failAt(line_, what); }
     void failAt(int line, const std::string& what) {
-        errors_.push_back(file_ + ":" + std::to_string(line) + ": " + what);
+        found_.emplace_back(line, file_ + ":" + std::to_string(line) + ": " + what);
     }
 
     // False (and an error) when `key` was set before.
@@ -223,6 +233,7 @@ private:
     std::string file_;
     Profile& out_;
     std::vector<std::string>& errors_;
+    std::vector<std::pair<int, std::string>> found_;  // (line, error) until finish()
     int line_ = 0;
     int cancelLine_ = 0;
     std::map<std::string, int> seen_;
