@@ -2,11 +2,16 @@
 # The whole road on one machine: builds the Linux library and the host
 # program, then plays a simulated game (Assetto Corsa's shared memory, a
 # scripted drive) into the engine, which sends its cue frames over the serial
-# link to a motion controller emulated on a pseudo-terminal. Runs for 10 s
+# link to a motion controller emulated on a pseudo-terminal. Runs for 22 s
 # (or the seconds given), sends the rig to rest, prints the summary (frames
 # per second at the controller, frames lost or corrupted, tick jitter, game
 # to frame latency) and plots the cues it sent to build/main-job/cues.png
 # and .svg (the recording is build/main-job/recording.csv).
+#
+# 22 s is one whole lap of the default drive and a little more: the car
+# lap lasts 20 s (away from standstill, the sweep and the bump, braking to a
+# stop at 18 s), and the host takes a moment to find the game, so a shorter
+# run would cut the braking and the stop off the plot.
 #
 #   scripts/main-job.sh [seconds] [--windows] [host options]
 #
@@ -25,7 +30,7 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 bash scripts/install-deps.sh
-seconds=10
+seconds=22
 if [[ $# -gt 0 && $1 =~ ^[0-9]+([.][0-9]+)?$ ]]; then
     seconds=$1
     shift

@@ -137,11 +137,13 @@ TEST(ProfileFile, ShippedProfilesAreAcceptedByTheLibrary) {
         std::string name;
         bool fromFile;
     };
-    for (const Shipped& s : {Shipped{example, true}, Shipped{"built-in", false}}) {
+    // The built-in profiles go by a game of their kind: a car, a flight simulator, a coaster.
+    for (const Shipped& s : {Shipped{example, true}, Shipped{"assetto_corsa", false}, Shipped{"xplane", false},
+                             Shipped{"nolimits_2", false}}) {
         Profile p;
         std::vector<std::string> errors;
         const bool parsed = s.fromFile ? rez::host::loadProfile(s.name, p, errors)
-                                       : rez::host::parseProfile(rez::host::defaultProfileText(), s.name, p, errors);
+                                       : rez::host::parseProfile(rez::host::defaultProfileText(s.name), s.name, p, errors);
         ASSERT_TRUE(parsed) << s.name << ": " << errors.front();
         EXPECT_FALSE(p.filters.empty()) << s.name;
         EXPECT_FALSE(p.rigLimits.empty()) << s.name << ": without rig limits every cue is held at 0";

@@ -9,7 +9,18 @@
 #include <map>
 #include <sstream>
 
+#include "sim/game_player.h"
+#include "sources/game_table.h"
+
 namespace rez::host {
+
+// The texts of profiles/car.profile, flight.profile and ride.profile, which
+// the build compiles in (tools/CMakeLists.txt).
+namespace embedded_profiles {
+extern const char car[];
+extern const char flight[];
+extern const char ride[];
+}  // namespace embedded_profiles
 
 namespace {
 
@@ -266,43 +277,23 @@ bool loadProfile(const std::string& path, Profile& out, std::vector<std::string>
     return parseProfile(text.str(), path, out, errors);
 }
 
-const std::string& defaultProfileText() {
-    // Rig cues in the units of the game slots (m/s², degrees, degrees per
-    // second), smoothed so that a 2 ms tick does not pass on every ripple.
-    static const std::string text = R"(# built-in profile
-filter air 0 EMALP(VALUE;10)
-filter air 1 EMALP(VALUE;10)
-filter air 2 EMALP(VALUE;10)
-filter air 3 EMALP(VALUE;20)
-filter air 4 EMALP(VALUE;20)
-filter air 5 EMALP(VALUE;20)
-filter air 6 GAIN(EMALP(VALUE;50);0.5)
-filter air 7 GAIN(EMALP(VALUE;50);0.5)
-filter air 10 GAIN(EMALP(VALUE;10);100)
-filter air 21 CROP(GAIN(VALUE;1);0;100)
-filter ground 0 EMALP(VALUE;10)
-filter ground 1 EMALP(VALUE;10)
-filter ground 2 EMALP(VALUE;10)
-filter ground 3 EMALP(VALUE;20)
-filter ground 4 EMALP(VALUE;20)
-filter ground 5 EMALP(VALUE;20)
-belt-mix air 1 1
-input-limit 0 -50 50
-input-limit 1 -50 50
-input-limit 2 -50 50
-input-limit 3 -200 200
-input-limit 4 -200 200
-input-limit 5 -200 200
-input-limit 6 -50 50
-input-limit 7 -50 50
-rig-limit 0 -100 100
-rig-limit 1 -100 100
-rig-limit 2 -100 100
-rig-limit 3 -200 200
-rig-limit 4 -200 200
-rig-limit 5 -200 200
-)";
-    return text;
+std::string defaultProfileKind(const std::string& gameKey) {
+    switch (sim::gameIdOfKey(gameKey)) {
+        case kXplane:
+        case kDcs:
+        case kMsfs2020:
+        case kMsfs2024:
+        case kCondor2: return "flight";
+        case kNoLimits2: return "ride";
+        default: return "car";
+    }
+}
+
+std::string defaultProfileText(const std::string& gameKey) {
+    const std::string kind = defaultProfileKind(gameKey);
+    if (kind == "flight") return embedded_profiles::flight;
+    if (kind == "ride") return embedded_profiles::ride;
+    return embedded_profiles::car;
 }
 
 bool applyProfile(const Api& api, const Profile& p, std::vector<std::string>& errors) {

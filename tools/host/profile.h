@@ -59,10 +59,14 @@ bool parseProfile(const std::string& text, const std::string& fileName, Profile&
 // Reads and parses a file; a file that cannot be read is an error "FILE: why".
 bool loadProfile(const std::string& path, Profile& out, std::vector<std::string>& errors);
 
-// The profile used when the host is given none: smoothed motion on the six
-// rig cues, belt and fan from the car's own movement, limits wide enough for
-// a simulated drive to move every cue.
-const std::string& defaultProfileText();
+// The kind of built-in profile that suits a game: "flight" for the flight
+// simulators (X-Plane, DCS, MSFS 2020 and 2024, Condor 2), "ride" for
+// NoLimits 2, "car" for every other game and for an unknown key or "none".
+std::string defaultProfileKind(const std::string& gameKey);
+// The built-in profile of that kind (profiles/KIND.profile, compiled in):
+// motion that is level at rest, onsets that wash out within a few seconds,
+// sustained accelerations as a slow tilt within the rig limits.
+std::string defaultProfileText(const std::string& gameKey);
 
 // Hands a parsed profile to the library. The filter strings go first, each
 // through the library's own check; a refused one is reported as
