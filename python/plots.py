@@ -3,7 +3,8 @@
 
   plots.py recording FILE.csv --out PREFIX
       the six rig cues and the game's channels over time, from a recording
-      (one row per engine tick, 500 per second)
+      (one row per engine tick, at the time the tick ran; a mark where the
+      rig was sent to rest)
   plots.py filter "FILTER STRING" [--channel N] [--recording FILE.csv [--slot NAME]] --out PREFIX
       the step response of a filter string on channel N, and its response to a
       recorded channel: the real library computes both through the binding,
@@ -44,6 +45,7 @@ if not (os.environ.get("REZ_DOCUMENTS_DIR") or os.environ.get("XDG_DOCUMENTS_DIR
     os.environ["REZ_DOCUMENTS_DIR"] = tempfile.gettempdir()
 
 TICK_HZ = 500.0
+NOMINAL_TICK_S = 1 / TICK_HZ  # a tick's time where nothing else says
 ROOT = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
 
 
@@ -53,6 +55,46 @@ def default_sim_path():
 
 
 RIG_CUES = ["lateral", "longitudinal", "vertical", "yaw", "roll", "pitch"]  # output cues 0..5
+# The frame carries each cue as the profile's filters make it from its slot:
+# lateral, longitudinal and vertical from accelerations in m/s², yaw, roll and
+# pitch from rates in °/s (roll and pitch also take the tilt channels 6 to 9).
+CUE_GROUPS = ((0, "m/s²", "from accelerations, as the profile scales them"),
+              (3, "°/s", "from rates, as the profile scales them; roll and pitch add tilt"))
+
+# Whole names and units of slots 0..42 (the recording's columns have the
+# library's short names). None: the unit is the game's own.
+_AXES = (("lateral", 1), ("longitudinal", 5), ("vertical", 9))
+_TURNS = (("yaw", 13), ("roll", 16), ("pitch", 19))
+SLOT_TITLES = {0: ("slot 0 (no game writes it)", None), 42: ("belt sum", "belt channels 11 to 14, mixed"),
+               22: ("front left suspension", None), 23: ("front right suspension", None),
+               24: ("rear left suspension", None), 25: ("rear right suspension", None),
+               26: ("engine torque", None), 27: ("engine speed", "rpm"), 28: ("speed", None), 29: ("stall", None),
+               30: ("flaps", None), 31: ("landing gear turbulence", None), 32: ("landing gear", None),
+               33: ("speed brakes", None)}
+for _axis, _first in _AXES:
+    SLOT_TITLES[_first] = ("%s speed" % _axis, "m/s")
+    SLOT_TITLES[_first + 1] = ("%s acceleration" % _axis, "m/s²")
+    SLOT_TITLES[_first + 2] = ("%s acceleration with gravity" % _axis, "m/s²")
+    SLOT_TITLES[_first + 3] = ("%s gravity part" % _axis, "m/s²")
+for _turn, _first in _TURNS:
+    SLOT_TITLES[_first] = ("%s angle" % _turn, "°")
+    SLOT_TITLES[_first + 1] = ("%s rate" % _turn, "°/s")
+    SLOT_TITLES[_first + 2] = ("%s acceleration" % _turn, "°/s²")
+for _k in range(8):
+    SLOT_TITLES[34 + _k] = ("SimTools axis %d%s" % (_k % 4 + 1, "ab"[_k // 4]), None)
+
+# What each of the 23 channels computes.
+CHANNEL_NAMES = RIG_CUES + ["lateral tilt (into roll)", "longitudinal tilt (into pitch)",
+                            "roll angle (into roll)", "pitch angle (into pitch)", "belt",
+                            "belt: longitudinal part", "belt: vertical part", "belt: roll part",
+                            "belt: pitch part"] + ["%s effect" % c for c in RIG_CUES] + ["fan", "unused"]
+
+
+def slot_title(name):
+    """(whole name, unit or None) of a recording column named for a slot."""
+    if name in rez.SLOT_NAMES:
+        return SLOT_TITLES[rez.SLOT_NAMES.index(name)]
+    return name, None
 DEFAULT_GAME = "assetto_corsa"
 
 # The game slot each channel reads (channel 10 reads the belt sum the engine
@@ -72,8 +114,11 @@ class UsageError(Exception):
 # ---- recordings ---------------------------------------------------------------------
 
 def read_recording(path):
-    """(game, columns) of a recording file: columns maps each column name to its list of floats."""
+    """(game, columns, rest) of a recording file: columns maps each column name to its
+    list of floats, "time_s" included (tick x 2 ms for a version 1 file, which has
+    none); rest is the time_s where the rest fade began, or None."""
     game = ""
+    rest = None
     names = None
     rows = []
     with open(path, newline="") as f:
@@ -81,6 +126,11 @@ def read_recording(path):
             if line.startswith("#"):
                 if line.startswith("# game:"):
                     game = line[len("# game:"):].strip()
+                elif line.startswith("# rest:"):
+                    try:
+                        rest = float(line[len("# rest:"):])
+                    except ValueError:
+                        raise ValueError("%s line %d: the rest mark is not a time" % (path, number)) from None
                 continue
             if not line.strip():
                 continue
@@ -99,20 +149,27 @@ def read_recording(path):
     if names is None:
         raise ValueError("%s: no header line" % path)
     columns = {name: [row[i] for row in rows] for i, name in enumerate(names)}
-    return game, columns
+    if "time_s" not in columns:
+        columns["time_s"] = [tick * NOMINAL_TICK_S for tick in columns["tick"]]
+    return game, columns, rest
 
 
-def write_recording(path, game, columns):
-    """Writes columns (same layout as read_recording gives) as a recording file."""
-    names = ["tick"] + rez.SLOT_NAMES + ["cue_%d" % i for i in range(rez.CHANNELS)]
+def write_recording(path, game, columns, rest=None):
+    """Writes columns (same layout as read_recording gives) as a recording file;
+    without a time_s column the ticks are put 2 ms apart."""
+    names = ["tick", "time_s"] + rez.SLOT_NAMES + ["cue_%d" % i for i in range(rez.CHANNELS)]
     length = len(columns["tick"])
+    columns = dict(columns)
+    columns.setdefault("time_s", [tick * NOMINAL_TICK_S for tick in columns["tick"]])
     with open(path, "w", newline="") as f:
-        f.write("# rezadedudid recording 1\n")
+        f.write("# rezadedudid recording 2\n")
         if game:
             f.write("# game: %s\n" % game)
         f.write(",".join(names) + "\n")
         for i in range(length):
             f.write(",".join("%.17g" % columns.get(n, [0.0] * length)[i] for n in names) + "\n")
+        if rest is not None:
+            f.write("# rest: %.17g\n" % rest)
 
 
 def save(fig, prefix):
@@ -125,48 +182,79 @@ def save(fig, prefix):
     return outputs
 
 
-def plot_recording(game, columns, prefix):
-    """The six rig cues on top, then one small panel per game channel that moves."""
+def mark_rest(ax, rest, label):
+    ax.axvline(rest, color="tab:red", linestyle="--", linewidth=1)
+    if label:
+        ax.text(rest, 0.98, " rest", transform=ax.get_xaxis_transform(), color="tab:red", va="top", fontsize="small")
+
+
+def recording_figure(game, columns, rest=None):
+    """The six rig cues on top (translations, then rotations), then one small panel
+    per game channel that moves; the time axis is the recording's time_s."""
     for name in ["cue_%d" % i for i in range(len(RIG_CUES))]:
         if name not in columns:
             raise ValueError("the recording has no column %s" % name)
-    ticks = columns["tick"]
-    if not ticks:
+    t = columns["time_s"]
+    if not t:
         raise ValueError("the recording has no ticks")
-    t = [(x - ticks[0]) / TICK_HZ for x in ticks]
     moving = [n for n in rez.SLOT_NAMES if n in columns and min(columns[n]) != max(columns[n])]
     ncols = 3
     nrows = (len(moving) + ncols - 1) // ncols
-    fig = plt.figure(figsize=(12, 3.6 + 1.9 * nrows), layout="constrained")
-    grid = fig.add_gridspec(1 + nrows, ncols, height_ratios=[2.2] + [1] * nrows)
-    cues = fig.add_subplot(grid[0, :])
-    for i, name in enumerate(RIG_CUES):
-        cues.plot(t, columns["cue_%d" % i], label=name, linewidth=1)
-    cues.set_title("rig cues%s" % (" - " + game if game else ""))
-    cues.set_xlabel("time (s)")
-    cues.legend(loc="upper right", ncols=6, fontsize="small")
-    cues.grid(True, alpha=0.3)
+    fig = plt.figure(figsize=(12, 6 + 2.1 * nrows), layout="constrained")
+    grid = fig.add_gridspec(2 + nrows, ncols, height_ratios=[2, 2] + [1] * nrows)
+    cue_axes = []
+    for row, (first, unit, how) in enumerate(CUE_GROUPS):
+        ax = fig.add_subplot(grid[row, :], sharex=cue_axes[0] if cue_axes else None)
+        for i in range(first, first + 3):
+            ax.plot(t, columns["cue_%d" % i], label=RIG_CUES[i], linewidth=1)
+        ax.set_ylabel("rig cue (%s)" % unit)
+        ax.set_title("rig cues%s: %s (%s, %s)" % (" - " + game if game and row == 0 else "", ", ".join(RIG_CUES[first:first + 3]),
+                                                  unit, how), fontsize="medium")
+        ax.legend(loc="upper left", ncols=3, fontsize="small")
+        ax.grid(True, alpha=0.3)
+        cue_axes.append(ax)
+    last_row = 1 + nrows
     for k, name in enumerate(moving):
-        ax = fig.add_subplot(grid[1 + k // ncols, k % ncols], sharex=cues)
+        row = 2 + k // ncols
+        ax = fig.add_subplot(grid[row, k % ncols], sharex=cue_axes[0])
+        title, unit = slot_title(name)
         ax.plot(t, columns[name], linewidth=0.8, color="tab:gray")
-        ax.set_title(name, fontsize="small")
+        ax.set_title(title, fontsize="small")
+        ax.set_ylabel(unit or "game's unit", fontsize="x-small")
         ax.tick_params(labelsize="x-small")
         ax.grid(True, alpha=0.3)
+        if row == last_row or k + ncols >= len(moving):
+            ax.set_xlabel("time (s)", fontsize="x-small")
+        if rest is not None:
+            mark_rest(ax, rest, False)
     if not moving:
-        cues.text(0.01, 0.02, "no game channel moved", transform=cues.transAxes, fontsize="small")
-    return save(fig, prefix)
+        cue_axes[0].text(0.01, 0.02, "no game channel moved", transform=cue_axes[0].transAxes, fontsize="small")
+    cue_axes[1].set_xlabel("time (s) since the run began")
+    cue_axes[0].set_xlim(left=min(0.0, t[0]))  # from the run's start: where the first tick lies tells something
+    if rest is not None:
+        for ax in cue_axes:
+            mark_rest(ax, rest, True)
+    return fig
+
+
+def plot_recording(game, columns, rest, prefix):
+    return save(recording_figure(game, columns, rest), prefix)
 
 
 # ---- filter responses ---------------------------------------------------------------
 
-def plot_responses(filter_text, channel, runs, prefix):
-    """runs: list of (title, times, inputs, outputs), one panel each, input and output per tick."""
+def plot_responses(filter_text, channel, runs, prefix, unit=None):
+    """runs: list of (title, times, inputs, outputs), one panel each, input and output per tick;
+    unit: the input's unit."""
     fig, axes = plt.subplots(len(runs), 1, figsize=(11, 3.8 * len(runs)), squeeze=False, layout="constrained")
     for ax, (title, t, inputs, outputs) in zip(axes[:, 0], runs):
         ax.plot(t, inputs, label="input", linewidth=1, color="tab:gray")
         ax.plot(t, outputs, label="output", linewidth=1.2, color="tab:blue")
-        ax.set_title("%s - channel %d: %s" % (title, channel, filter_text), fontsize="medium")
-        ax.set_xlabel("time (s), one point per 2 ms tick")
+        ax.set_title("%s - channel %d (%s): %s" % (title, channel, CHANNEL_NAMES[channel], filter_text),
+                     fontsize="medium")
+        # The snapshots carry no time: the points are the engine's ticks, counted.
+        ax.set_xlabel("engine ticks x 2 ms (s)")
+        ax.set_ylabel("input in %s, output as the filter makes it" % unit if unit else "value")
         ax.legend(loc="best")
         ax.grid(True, alpha=0.3)
     return save(fig, prefix)
@@ -294,26 +382,27 @@ def filter_command(args):
     else:
         step = base + ["--drive", "step", "--slot", slot_name, "--seconds", "%g" % args.seconds]
     inputs, outputs, faded = run_in_fresh_engine(args.library, channel, args.filter, step, args.seconds + 30)
-    runs.append(("step on %s" % slot_name, times(len(inputs)), inputs, outputs))
+    whole, unit = slot_title(slot_name)
+    runs.append(("step on %s" % whole, times(len(inputs)), inputs, outputs))
     if args.recording:
-        game, columns = read_recording(args.recording)
+        game, columns, _ = read_recording(args.recording)
         source = args.slot or slot_name
         if source not in columns:
             raise UsageError("%s has no column %r" % (args.recording, source))
         columns = dict(columns)
         columns[slot_name] = columns[source]
-        length = len(columns["tick"]) / TICK_HZ
+        length = columns["time_s"][-1] - columns["time_s"][0] if columns["time_s"] else 0.0
         with tempfile.TemporaryDirectory() as folder:
             replay = os.path.join(folder, "replay.csv")
             write_recording(replay, game, columns)
             inputs, outputs, faded_again = run_in_fresh_engine(args.library, channel, args.filter,
                                                                base + ["--replay", replay], length + 30)
         faded = faded or faded_again
-        runs.append(("recorded %s fed as %s" % (source, slot_name), times(len(inputs)), inputs, outputs))
+        runs.append(("recorded %s fed as %s" % (slot_title(source)[0], whole), times(len(inputs)), inputs, outputs))
     if faded:
         print("note: the outputs were fading during a run (the engine fades after a change of state, and while "
               "the game's first 23 slots stay unchanged for 0.5 s it treats the game as paused)", file=sys.stderr)
-    return plot_responses(args.filter, channel, runs, args.out)
+    return plot_responses(args.filter, channel, runs, args.out, unit)
 
 
 def main(argv=None):

@@ -17,7 +17,6 @@ namespace {
 constexpr double kG = 9.80665;
 constexpr double kPi = std::numbers::pi;
 constexpr double kEndless = std::numeric_limits<double>::infinity();
-constexpr double kTickSeconds = 0.002;  // one recorded row per engine tick
 
 double deg(double radians) { return radians * 180.0 / kPi; }
 double rad(double degrees) { return degrees * kPi / 180.0; }
@@ -283,23 +282,38 @@ private:
     int slot_;
 };
 
+// Rows play at the times they were recorded, the first row's time being 0:
+// a recording made on a loaded machine, whose ticks came slower than 2 ms,
+// plays back at the pace the game had then, not faster.
 class RecordingDrive : public Drive {
 public:
-    explicit RecordingDrive(Recording recording) : recording_(std::move(recording)) {}
+    explicit RecordingDrive(Recording recording) : recording_(std::move(recording)) {
+        offsets_.reserve(recording_.ticks.size());
+        for (const RecordedTick& tick : recording_.ticks) offsets_.push_back(tick.seconds - recording_.ticks.front().seconds);
+    }
     void at(double seconds, SimState& out) override {
         out = SimState{};
         if (recording_.ticks.empty()) return;
-        // The row of the tick that was current at this time.
-        const double row = std::floor(std::max(seconds, 0.0) / kTickSeconds + 1e-6);
-        const std::size_t last = recording_.ticks.size() - 1;
-        const RecordedTick& tick = recording_.ticks[std::min(last, static_cast<std::size_t>(row))];
+        // The row of the tick that was current at this time: the latest one
+        // that had begun. The slack keeps a drive time computed as n x 2 ms
+        // on the row stamped n x 2 ms.
+        const auto after = std::upper_bound(offsets_.begin(), offsets_.end(), seconds + 1e-9);
+        const std::size_t row = after == offsets_.begin() ? 0 : static_cast<std::size_t>(after - offsets_.begin()) - 1;
+        const RecordedTick& tick = recording_.ticks[row];
         std::copy(std::begin(tick.slots), std::end(tick.slots), out.slots);
         out.onGround = out.slots[kFrontLeftSusp] > 0 && out.slots[kRearLeftSusp] > 0 && out.slots[kRearRightSusp] > 0;
     }
-    double lengthSeconds() const override { return static_cast<double>(recording_.ticks.size()) * kTickSeconds; }
+    // To the end of the last row, which lasts as long as the one before it.
+    double lengthSeconds() const override {
+        if (offsets_.empty()) return 0;
+        const std::size_t n = offsets_.size();
+        const double last = n >= 2 ? offsets_[n - 1] - offsets_[n - 2] : kNominalTickSeconds;
+        return offsets_.back() + (last > 0 ? last : kNominalTickSeconds);
+    }
 
 private:
     Recording recording_;
+    std::vector<double> offsets_;  // each row's time from the first row's
 };
 
 }  // namespace

@@ -13,12 +13,14 @@ namespace rez::sim {
 
 namespace {
 
-constexpr const char* kMagic = "# rezadedudid recording 1";
+constexpr const char* kMagicPrefix = "# rezadedudid recording ";
+constexpr int kVersion = 2;
+constexpr const char* kRestPrefix = "# rest: ";
 constexpr const char* kFrameHeader = "index,received_us,crc_ok,bytes";
 
 std::string headerLine() {
     std::string line;
-    for (const std::string& column : recordingColumns()) {
+    for (const std::string& column : recordingColumns(kVersion)) {
         if (!line.empty()) line += ',';
         line += column;
     }
@@ -65,8 +67,9 @@ std::string trimmed(std::string line) {
 
 }  // namespace
 
-std::vector<std::string> recordingColumns() {
+std::vector<std::string> recordingColumns(int version) {
     std::vector<std::string> columns{"tick"};
+    if (version >= 2) columns.push_back("time_s");
     for (int slot = 0; slot < kRecordedSlots; ++slot) {
         const char* name = gameSlotName(slot);
         columns.push_back(name ? name : "slot_" + std::to_string(slot));
@@ -83,7 +86,7 @@ bool RecordingWriter::open(const std::string& path, const std::string& game, std
         return false;
     }
     error_.clear();
-    std::fprintf(file_, "%s\n", kMagic);
+    std::fprintf(file_, "%s%d\n", kMagicPrefix, kVersion);
     if (!game.empty()) std::fprintf(file_, "# game: %s\n", game.c_str());
     std::fprintf(file_, "%s\n", headerLine().c_str());
     return true;
@@ -91,12 +94,19 @@ bool RecordingWriter::open(const std::string& path, const std::string& game, std
 
 bool RecordingWriter::write(const RecordedTick& tick) {
     if (!file_) return false;
-    int failed = std::fprintf(file_, "%" PRId64, tick.tick) < 0;
+    int failed = std::fprintf(file_, "%" PRId64 ",%.17g", tick.tick, tick.seconds) < 0;
     for (double v : tick.slots) failed |= std::fprintf(file_, ",%.17g", v) < 0;
     for (double v : tick.cues) failed |= std::fprintf(file_, ",%.17g", v) < 0;
     failed |= std::fputc('\n', file_) == EOF;
     if (failed && error_.empty()) error_ = std::strerror(errno);
     return !failed;
+}
+
+bool RecordingWriter::writeRest(double seconds) {
+    if (!file_) return false;
+    const bool ok = std::fprintf(file_, "%s%.17g\n", kRestPrefix, seconds) > 0;
+    if (!ok && error_.empty()) error_ = std::strerror(errno);
+    return ok;
 }
 
 bool RecordingWriter::close() {
@@ -114,21 +124,35 @@ bool readRecording(const std::string& path, Recording& out, std::string& error) 
         return false;
     }
     out = Recording{};
-    const std::vector<std::string> expected = recordingColumns();
+    out.version = 0;
+    std::vector<std::string> expected;
     std::string line;
     std::size_t number = 0;
-    bool sawMagic = false, sawHeader = false;
+    bool sawHeader = false;
     while (std::getline(in, line)) {
         ++number;
         line = trimmed(line);
         if (line.empty()) continue;
         if (line[0] == '#') {
-            if (line == kMagic) sawMagic = true;
-            else if (line.rfind("# game: ", 0) == 0) out.game = line.substr(8);
+            std::int64_t version = 0;
+            if (out.version == 0 && line.rfind(kMagicPrefix, 0) == 0) {
+                if (!toInt(line.substr(std::strlen(kMagicPrefix)), version) || version < 1 || version > kVersion) {
+                    error = lineError(number, "recording version " + line.substr(std::strlen(kMagicPrefix)) +
+                                                  " is not one this program reads (1 to " + std::to_string(kVersion) + ")");
+                    return false;
+                }
+                out.version = static_cast<int>(version);
+                expected = recordingColumns(out.version);
+            } else if (line.rfind("# game: ", 0) == 0) {
+                out.game = line.substr(8);
+            } else if (line.rfind(kRestPrefix, 0) == 0 && !toDouble(line.substr(std::strlen(kRestPrefix)), out.restSeconds)) {
+                error = lineError(number, "the rest mark is not a time");
+                return false;
+            }
             continue;
         }
-        if (!sawMagic) {
-            error = lineError(number, "not a rezadedudid recording (no \"" + std::string(kMagic) + "\" line)");
+        if (out.version == 0) {
+            error = lineError(number, "not a rezadedudid recording (no \"" + std::string(kMagicPrefix) + "N\" line)");
             return false;
         }
         const std::vector<std::string> row = fields(line);
@@ -147,10 +171,17 @@ bool readRecording(const std::string& path, Recording& out, std::string& error) 
         }
         RecordedTick tick;
         bool ok = toInt(row[0], tick.tick);
-        for (int i = 0; ok && i < kRecordedSlots; ++i) ok = toDouble(row[1 + i], tick.slots[i]);
-        for (int i = 0; ok && i < kRecordedCues; ++i) ok = toDouble(row[1 + kRecordedSlots + i], tick.cues[i]);
+        const std::size_t first = out.version >= 2 ? 2 : 1;
+        if (out.version >= 2) ok = ok && toDouble(row[1], tick.seconds);
+        else tick.seconds = static_cast<double>(tick.tick) * kNominalTickSeconds;
+        for (int i = 0; ok && i < kRecordedSlots; ++i) ok = toDouble(row[first + i], tick.slots[i]);
+        for (int i = 0; ok && i < kRecordedCues; ++i) ok = toDouble(row[first + kRecordedSlots + i], tick.cues[i]);
         if (!ok) {
             error = lineError(number, "a field is not a number");
+            return false;
+        }
+        if (!out.ticks.empty() && !(tick.seconds >= out.ticks.back().seconds)) {
+            error = lineError(number, "time_s goes back");
             return false;
         }
         out.ticks.push_back(tick);

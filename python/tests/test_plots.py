@@ -48,9 +48,25 @@ class PlotTest(unittest.TestCase):
         status, err = run(["recording", self.path("r.csv"), "--out", self.path("out/rec")])
         self.assertEqual((status, err), (0, ""))
         svg = svg_text(self.path("out/rec"))
-        for shown in ("rig cues - Assetto Corsa", "roll", "pitch", "rpm"):
+        for shown in ("rig cues - Assetto Corsa", "roll", "pitch", "engine speed"):
             self.assertIn(shown, svg)
         self.assertNotIn(">speed<", svg, "a constant channel gets no panel")
+
+    def test_a_step_at_1_s_is_drawn_at_1_s_from_4_ms_ticks_or_a_version_1_file(self):
+        v2 = {"tick": list(range(600)), "time_s": [0.3 + 0.004 * i for i in range(600)], "cue_1": [0.0] * 175 + [5.0] * 425}
+        plots.write_recording(self.path("v2.csv"), "", dict(v2, slot_42=v2["cue_1"]), 2.0)
+        with open(self.path("v1.csv"), "w") as f:
+            f.write("# rezadedudid recording 1\ntick,cue_0,cue_1,cue_2,cue_3,cue_4,cue_5,slot_42\n" + "".join(
+                "%d,0,%r,0,0,0,0,%r\n" % (i, x, x) for i, x in enumerate([0.0] * 500 + [5.0] * 100)))
+        for name, rest in (("v2.csv", 2.0), ("v1.csv", None)):
+            with self.subTest(name):
+                fig = plots.recording_figure(*plots.read_recording(self.path(name)))
+                self.addCleanup(plots.plt.close, fig)
+                lines = fig.axes[0].get_lines()  # lateral, longitudinal, vertical, then the rest mark
+                x, y = list(lines[1].get_xdata()), list(lines[1].get_ydata())
+                self.assertAlmostEqual(x[y.index(5.0)], 1.0, places=9)
+                self.assertEqual([l.get_xdata()[0] for l in lines[3:]], [rest] if rest else [], "one rest mark")
+                self.assertIn("belt sum", [ax.get_title() for ax in fig.axes])
 
     def test_bad_recording_says_what_is_wrong(self):
         cases = [
@@ -76,7 +92,7 @@ class PlotTest(unittest.TestCase):
         plots.plot_responses("EMALP(VALUE;25)", 1, [("step on longitu_accel_g", t, inputs, outputs)],
                              self.path("step"))
         svg = svg_text(self.path("step"))
-        for shown in ("channel 1: EMALP(VALUE;25)", "input", "output"):
+        for shown in ("channel 1 (longitudinal): EMALP(VALUE;25)", "input", "output"):
             self.assertIn(shown, svg)
 
 

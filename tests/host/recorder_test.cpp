@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
+#include <tuple>
 #include <vector>
 
 #include "tools/host/recorder.h"
@@ -70,6 +71,33 @@ TEST(HistoryPairer, RowsJoinTheTwoHalvesOfTheSameTick) {
                 ASSERT_EQ(rows[i].tick, rows[i - 1].tick + 1) << c.what;
             }
         }
+    }
+}
+
+TEST(TickStamper, SpreadsATakesTicksUpToTheTakesTime) {
+    struct Case {
+        const char* what;
+        std::vector<std::tuple<int, double, bool>> takes;  // ticks, time, histories overflowed
+        std::vector<std::pair<int, double>> expected;      // (tick, seconds)
+    };
+    const Case cases[] = {
+        {"even takes", {{25, 0.25, false}, {25, 0.30, false}}, {{0, 0.202}, {24, 0.25}, {25, 0.252}, {49, 0.30}}},
+        {"slow take: 2.8 ms apart", {{25, 0.25, false}, {25, 0.32, false}}, {{25, 0.2528}, {37, 0.2864}, {49, 0.32}}},
+        {"first take, 2 ms apart", {{10, 1.0, false}}, {{0, 0.982}, {9, 1.0}}},
+        {"first take longer than the clock ran", {{100, 0.1, false}}, {{0, 0.001}, {99, 0.1}}},
+        {"not stretched over a gap", {{25, 0.25, false}, {0, 0.30, false}, {10, 0.35, false}}, {{25, 0.332}, {34, 0.35}}},
+        {"after an overflow", {{25, 0.25, false}, {150, 0.60, true}}, {{25, 0.302}, {174, 0.60}}},
+    };
+    for (const Case& c : cases) {
+        rez::host::TickStamper stamper;
+        std::vector<RecordedTick> all;
+        for (const auto& [ticks, at, lostOlder] : c.takes) {
+            std::vector<RecordedTick> fresh(static_cast<std::size_t>(ticks));
+            stamper.stamp(fresh, at, lostOlder);
+            all.insert(all.end(), fresh.begin(), fresh.end());
+        }
+        for (const auto& [tick, seconds] : c.expected)
+            EXPECT_NEAR(all.at(static_cast<std::size_t>(tick)).seconds, seconds, 1e-9) << c.what << " tick " << tick;
     }
 }
 

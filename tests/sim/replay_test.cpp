@@ -12,6 +12,7 @@
 
 #include <cmath>
 #include <filesystem>
+#include <fstream>
 #include <memory>
 #include <string>
 #include <vector>
@@ -87,6 +88,7 @@ std::vector<sim::RecordedTick> playTicks(const std::string& key, sim::Drive& dri
         const auto slots = engine->takeAccelerationHistory();
         sim::RecordedTick row;
         row.tick = i;
+        row.seconds = i * 0.002;
         std::copy(std::begin(slots.back().values), std::end(slots.back().values), row.slots);
         std::copy(std::begin(cues.back().values), std::end(cues.back().values), row.cues);
         rows.push_back(row);
@@ -147,6 +149,52 @@ TEST(RecordReplay, ReplayedTelemetryGivesTheSameSlotsAndCues) {
         for (const auto& row : recorded)
             for (int c = 0; c <= 5; ++c) largest = std::max(largest, std::fabs(row.cues[c]));
         EXPECT_GT(largest, 1.0) << "the motion cues never moved";
+    }
+}
+
+// 600 rows `period` apart from `first`, slot 1 the row's number, written (version 1: no times) and read back.
+sim::Recording roundTrip(int version, double first, double period, double rest) {
+    const std::string path = (std::filesystem::temp_directory_path() / "rez_recording_times.csv").string();
+    std::string error;
+    if (version == 2) {
+        sim::RecordingWriter writer;
+        EXPECT_TRUE(writer.open(path, "", error)) << error;
+        sim::RecordedTick t;
+        for (int i = 0; i < 600; ++i) t.tick = i, t.seconds = first + i * period, t.slots[1] = i, writer.write(t);
+        if (rest >= 0) writer.writeRest(rest);
+        EXPECT_TRUE(writer.close());
+    } else {
+        std::ofstream v1(path, std::ios::binary);
+        v1 << "# rezadedudid recording 1\n";
+        for (const std::string& name : sim::recordingColumns(1)) v1 << name << (name == "cue_22" ? "\n" : ",");
+        for (int i = 0; i < 600; ++i, v1 << "\n")  // every field of row i holds i
+            for (int k = 0; k <= sim::kRecordedSlots + sim::kRecordedCues; ++k) v1 << (k ? "," : "") << i;
+    }
+    sim::Recording read;
+    EXPECT_TRUE(sim::readRecording(path, read, error)) << error;
+    std::filesystem::remove(path);
+    return read;
+}
+
+TEST(RecordingDrive, PlaysRowsAtTheirRecordedTimes) {
+    struct Case {
+        int version;
+        double first, period, rest;                 // the rows' times; the rest mark (< 0: none)
+        std::vector<std::pair<double, int>> rowAt;  // (drive time, row it plays)
+    };
+    const Case cases[] = {{1, 0.0, 0.002, -1, {{0.0059, 2}, {1.0, 500}}},
+                          {2, 0.0, 0.004, 9.5, {{0.0079, 1}, {1.0, 250}}},
+                          {2, 3.5, 0.004, -1, {{-1.0, 0}, {0.008, 2}, {1.0, 250}}}};
+    for (const Case& c : cases) {
+        sim::Recording recording = roundTrip(c.version, c.first, c.period, c.rest);
+        EXPECT_EQ(std::isnan(recording.restSeconds) ? -1 : recording.restSeconds, c.rest);
+        auto drive = sim::recordingDrive(std::move(recording));
+        EXPECT_NEAR(drive->lengthSeconds(), 600 * c.period, 1e-9) << c.period;
+        sim::SimState state;
+        for (const auto& [at, row] : c.rowAt) {
+            drive->at(at, state);
+            EXPECT_EQ(state.slots[1], row) << c.first << " " << c.period << " at " << at;
+        }
     }
 }
 

@@ -11,6 +11,18 @@
 // records: what waited is dropped, the halves are lined up again at the
 // newest end (which may pair them a tick apart) and the resynchronisation is
 // counted. Taking every 50 ms keeps well clear of that.
+//
+// Tick times: the snapshots carry no time, so the recorder stamps them. At
+// each take it reads its own clock (seconds since the fetcher was made, which
+// the host does as its run starts). The newest tick of a take ran within a
+// tick of that moment, and the ticks of a take ran one after the other since
+// the newest tick of the previous take: they are spread evenly between the
+// two, the newest at the take's time. A loaded machine's slower ticks thus
+// come out further apart than 2 ms. Where nothing precedes a take (the first
+// take, a take after one that brought nothing, one whose histories overflowed)
+// its ticks are put 2 ms apart back from the take's time, squeezed evenly into
+// the time since the previous take (or since the clock's start) when they do
+// not fit.
 #include <cstdint>
 #include <deque>
 #include <string>
@@ -40,11 +52,24 @@ private:
     int resyncs_ = 0;
 };
 
-// Takes both histories from the library (calculation first), pairs them and,
-// when a recording is open, writes every tick to it.
+// Stamps the ticks of each take with when they ran (see above).
+class TickStamper {
+public:
+    // `fresh`: the ticks this take paired, oldest first; `takeSeconds`: the
+    // clock at the take; `lostOlder`: the histories overflowed before it.
+    void stamp(std::vector<sim::RecordedTick>& fresh, double takeSeconds, bool lostOlder);
+
+private:
+    double newest_ = 0;    // time of the newest tick stamped
+    double lastTake_ = 0;  // time of the previous take
+    bool follows_ = false; // the previous take brought ticks
+};
+
+// Takes both histories from the library (calculation first), pairs them,
+// stamps their times and, when a recording is open, writes every tick to it.
 class HistoryFetcher {
 public:
-    explicit HistoryFetcher(const Api& api) : api_(api) {}
+    explicit HistoryFetcher(const Api& api);
     // Throws away what earlier runs left in the histories.
     void discard();
     bool openRecording(const std::string& path, const std::string& game, std::string& error);
@@ -54,11 +79,21 @@ public:
     const std::vector<sim::RecordedTick>& ticks() const { return kept_; }
     std::int64_t paired() const { return pairer_.paired(); }
     int resyncs() const { return pairer_.resyncs(); }
+    // The host is sending the rig to rest: the fade begins now. Takes what
+    // the histories hold, then marks the recording (`# rest:` line).
+    void markRest();
+    // Where the rest fade began on the recording's clock; NaN before markRest().
+    double restSeconds() const { return restSeconds_; }
     bool closeRecording(std::string& error);
 
 private:
+    double now() const;
+
     const Api& api_;
+    std::int64_t start_;
+    double restSeconds_;
     HistoryPairer pairer_;
+    TickStamper stamper_;
     sim::RecordingWriter writer_;
     std::vector<sim::RecordedTick> fresh_;
     std::vector<sim::RecordedTick> kept_;
