@@ -95,7 +95,15 @@ const char* const kHelp =
     "  --seconds N             run N seconds, then rest the rig (0 or none: until Ctrl-C)\n"
     "  --record FILE.csv       record every tick\n"
     "  --summary               print the end-of-run figures\n"
-    "  --plot PREFIX           plot the recording to PREFIX.png and PREFIX.svg\n\n";
+    "  --plot PREFIX           plot the recording to PREFIX.png and PREFIX.svg\n\n"
+    "The status shows the engine's ticks per second (LOW under 475) and its tick jitter, where the outputs\n"
+    "are (fading in, live, held while the game is paused, to rest, at rest), the air/ground blend of the\n"
+    "flight simulators, the ticks read back from the engine, the cue frames that reached the controller\n"
+    "(where the host sees it) and the controller's answers to the version requests sent once a second.\n\n"
+    "Exit codes: 0 the rig was brought to rest; 1 the library, the port, the controller or the recording\n"
+    "failed (a serial port that is missing, or where no controller answers within 5 s, ends the run before\n"
+    "the rig moves); 2 a wrong option; 3 the rest was skipped (Ctrl-C again, or the outputs did not reach\n"
+    "rest in time): the rig holds its last position.\n\n";
 
 std::string besideProgram(const char* argv0, const std::string& file) {
     std::string self = argv0;
@@ -225,8 +233,10 @@ int runHost(const Options& o, const rez::host::Profile& profile, const rez::host
         for (const std::string& e : errors) std::fprintf(stderr, "%s\n", e.c_str());
         return 2;
     }
+    const std::string builtIn = "built in for " + rez::host::defaultProfileKind(o.game) + " games (profiles/" +
+                                rez::host::defaultProfileKind(o.game) + ".profile)";
     std::printf("rezadedudid-host: %s loaded, profile %s\n", o.library.c_str(),
-                profile.fileName.empty() ? "built in" : profile.fileName.c_str());
+                o.profile.empty() ? builtIn.c_str() : profile.fileName.c_str());
 
     // The summary's window runs from here to the moment the rig is sent to
     // rest; the library's threads are sampled at both ends.
@@ -292,6 +302,9 @@ int runHost(const Options& o, const rez::host::Profile& profile, const rez::host
     static const unsigned char versionRequest[] = {0xF9, 0xF9, 0x02, 0x00, 0x01, 0x00, 0x0A, 0x0D};
     int requests = 0, replies = 0;
     double jitterSinceLine = 0;
+    double onlineSince = -1;  // when the engine last found the game; -1 while it has none
+    double lastFade = 0;
+    bool warnedLowTicks = false, warnedSilent = false;
     std::deque<std::pair<double, std::int64_t>> tickClock;  // (seconds, ticks paired) of the last second
     double nextFetch = 0, nextLine = 0, nextSecond = 1;
     std::int64_t pairedAtSecond = 0;
@@ -299,10 +312,24 @@ int runHost(const Options& o, const rez::host::Profile& profile, const rez::host
     double restAt = 0, restDeadline = 0;
     std::int64_t ticksAtRest = 0;
 
+    // The six rig cues of the last frame the engine posted: where the rig is.
+    auto lastCues = [&] {
+        std::array<std::uint8_t, 36> frame{};
+        api.getOutputData(frame.data());
+        return rez::host::rigCuesOfFrame(frame);
+    };
+    // Whether the rest is over: the fade done and the last frame at rest.
+    auto restDone = [&] {
+        return rez::host::outputState(api.getGameID() >= 0, true, api.getTransitionStatus(), 0,
+                                      rez::host::outputsAtRest(lastCues(), input.rigMinimum, input.rigMaximum)) ==
+               rez::host::OutputState::AtRest;
+    };
+
     auto showStatus = [&](double t) {
         rez::host::StatusView v;
         v.seconds = t;
         v.game = gameName(api);
+        v.gameId = api.getGameID();
         if (tickClock.size() >= 2) {
             const double span = tickClock.back().first - tickClock.front().first;
             if (span > 0) v.ticksPerSecond = static_cast<double>(tickClock.back().second - tickClock.front().second) / span;
@@ -312,14 +339,34 @@ int runHost(const Options& o, const rez::host::Profile& profile, const rez::host
         v.fadePercent = api.getTransitionStatus();
         v.groundState = api.getactiveProfil();
         v.airPercent = api.getProfilAirTransitionStatus();
-        std::array<std::uint8_t, 36> frame{};
-        api.getOutputData(frame.data());
-        const auto rig = rez::host::rigCuesOfFrame(frame);
+        const auto rig = lastCues();
         for (int i = 0; i < 6; ++i) v.rig[i] = rig[i];
-        v.framesSent = static_cast<std::uint64_t>(histories.paired());
+        v.output = rez::host::outputState(v.gameId >= 0, restWait, v.fadePercent, lastFade,
+                                          rez::host::outputsAtRest(rig, input.rigMinimum, input.rigMaximum));
+        lastFade = v.fadePercent;
+        v.ticks = static_cast<std::uint64_t>(histories.paired());
         v.framesReceived = transport->seesController() ? static_cast<std::int64_t>(transport->cueFrameCount()) : -1;
         v.requests = requests;
         v.replies = replies;
+        v.lowTickRate = rez::host::tickRateLow(v.ticksPerSecond, onlineSince < 0 ? 0 : t - onlineSince);
+        v.silentController = rez::host::controllerSilent(requests, replies);
+        // Each warning also gets a line of its own, once, so that it stays in a log.
+        char text[200];
+        if (v.lowTickRate && !warnedLowTicks) {
+            warnedLowTicks = true;
+            std::snprintf(text, sizeof text,
+                          "rezadedudid-host: warning at %.1f s: the engine ticks %.0f times a second, under %.0f "
+                          "(500 is one tick per 2 ms): the rig moves late and unevenly",
+                          t, v.ticksPerSecond, rez::host::kLowTicksPerSecond);
+            printer.note(text);
+        }
+        if (v.silentController && !warnedSilent) {
+            warnedSilent = true;
+            std::snprintf(text, sizeof text,
+                          "rezadedudid-host: warning at %.1f s: the controller answered none of %d version requests",
+                          t, requests);
+            printer.note(text);
+        }
         printer.show(t, rez::host::formatStatus(v));
     };
 
@@ -327,6 +374,8 @@ int runHost(const Options& o, const rez::host::Profile& profile, const rez::host
     for (;;) {
         const double t = now(start);
         const bool online = api.getGameID() >= 0;
+        if (!online) onlineSince = -1;
+        else if (onlineSince < 0) onlineSince = t;
         if (online) {
             const double period = api.getMotionDataTimeFrame();
             input.tickPeriodsMs.push_back(period);
@@ -344,7 +393,10 @@ int runHost(const Options& o, const rez::host::Profile& profile, const rez::host
         for (int n; (n = api.readMessagemmf(reply)) > 0;)
             if (n >= 3 && reply[0] == 0xF9 && reply[2] == 0x02) ++replies;
         if (t >= nextSecond) {
-            if (online && !restWait) input.ticksPerSecond.push_back(static_cast<double>(histories.paired() - pairedAtSecond));
+            // Only whole seconds with the game on: the one in which the
+            // engine found it counts a part of a second's ticks.
+            if (online && !restWait && onlineSince <= nextSecond - 1)
+                input.ticksPerSecond.push_back(static_cast<double>(histories.paired() - pairedAtSecond));
             pairedAtSecond = histories.paired();
             if (choice.kind != rez::host::TransportChoice::None && api.sendMessagemmf(versionRequest) == 1) ++requests;
             nextSecond += 1;
@@ -355,7 +407,7 @@ int runHost(const Options& o, const rez::host::Profile& profile, const rez::host
         }
         const bool timeUp = o.seconds > 0 && t >= o.seconds;
         if (!restWait && (timeUp || rez::platform::stopRequests() > 0)) {
-            histories.fetch();
+            histories.markRest();
             restAt = t;
             ticksAtRest = histories.paired();
             input.threadsAtEnd = rez::platform::libraryThreadsCpu();
@@ -370,20 +422,24 @@ int runHost(const Options& o, const rez::host::Profile& profile, const rez::host
             std::printf("rezadedudid-host: sending the rig to rest (Ctrl-C again to skip)\n");
             std::fflush(stdout);
         }
-        if (restWait && (t >= restDeadline || api.getTransitionStatus() >= 100.0 || rez::platform::stopRequests() > 1))
-            break;
+        if (restWait && (t >= restDeadline || restDone() || rez::platform::stopRequests() > 1)) break;
         rez::platform::sleepMs(10);
     }
     showStatus(now(start));
     printer.finish();
+    // Judged before anything is stopped: the last frame the engine posted is
+    // where the rig stays.
+    const rez::host::RestEnd restEnd = rez::host::judgeRestEnd(restDone(), rez::platform::stopRequests());
+    const double fadeAtEnd = api.getTransitionStatus();
+    const std::array<float, 6> cuesAtEnd = lastCues();
     api.setMotionsystemready(0);
     histories.fetch();
     game.stop();
     transport->stop();
     const bool wasStopped = api.stopGamesource_Thread();
-    std::printf("rezadedudid-host: rig at rest, link stopped, engine stopped%s\n", wasStopped ? " (it was not running)" : "");
+    std::printf("%s\n", rez::host::restEndLine(restEnd, wasStopped, fadeAtEnd, cuesAtEnd, restDeadline - restAt).c_str());
 
-    int code = 0;
+    int code = restEnd == rez::host::RestEnd::AtRest ? 0 : rez::host::kRestSkippedExitCode;
     if (!recordPath.empty()) {
         if (!histories.closeRecording(why)) {
             std::fprintf(stderr, "rezadedudid-host: the recording %s is incomplete: %s\n", recordPath.c_str(), why.c_str());
@@ -435,7 +491,11 @@ int runHost(const Options& o, const rez::host::Profile& profile, const rez::host
     }
     std::fflush(stdout);
     library.unload();
-    if (!o.plot.empty() && !recordPath.empty() && code == 0) code = runPlot(o.self.c_str(), recordPath, o.plot);
+    // The plot is drawn after a skipped rest too; its failure does not hide the skipped rest.
+    if (!o.plot.empty() && !recordPath.empty() && code != 1) {
+        const int plotted = runPlot(o.self.c_str(), recordPath, o.plot);
+        if (code == 0) code = plotted;
+    }
     return code;
 }
 
@@ -507,10 +567,16 @@ int main(int argc, char** argv) {
         std::fprintf(stderr, "rezadedudid-host: --controller-report goes with --transport serial:COMn\n");
         return 2;
     }
+    // A port that is not there, or that no controller can be behind, ends
+    // the run before the library is loaded or the engine started.
+    if (choice.kind == rez::host::TransportChoice::Serial && !rez::host::checkSerialPort(choice.port, why)) {
+        std::fprintf(stderr, "rezadedudid-host: %s\n", why.c_str());
+        return 1;
+    }
     rez::host::Profile profile;
     std::vector<std::string> errors;
     const bool parsed = o.profile.empty()
-                            ? rez::host::parseProfile(rez::host::defaultProfileText(), "", profile, errors)
+                            ? rez::host::parseProfile(rez::host::defaultProfileText(o.game), "", profile, errors)
                             : rez::host::loadProfile(o.profile, profile, errors);
     if (!parsed) {
         for (const std::string& e : errors) std::fprintf(stderr, "%s\n", e.c_str());
@@ -522,6 +588,15 @@ int main(int argc, char** argv) {
     if (o.replay.empty() && !rez::sim::isDriveName(o.drive)) {
         std::fprintf(stderr, "rezadedudid-host: --drive: no drive \"%s\" (%s; a recording goes with --replay)\n",
                      o.drive.c_str(), rez::sim::kDriveNames);
+        return 2;
+    }
+    if (o.game != "none" && rez::sim::gameIdOfKey(o.game) < 0) {
+        std::string keys;
+        for (const auto& info : rez::sim::simulatedGames()) keys += (keys.empty() ? "" : ", ") + info.key;
+        std::fprintf(stderr,
+                     "rezadedudid-host: --game: no simulated game \"%s\"; the keys are %s, or none for a real game "
+                     "(rezadedudid-sim --list describes each)\n",
+                     o.game.c_str(), keys.c_str());
         return 2;
     }
     if (o.game != "none") {

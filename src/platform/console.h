@@ -4,6 +4,8 @@
 // (Ctrl-C, or the system asking the program to end).
 namespace rez::platform {
 
+// Whether standard output is a terminal that follows cursor movements (on
+// Windows this switches the console's escape-sequence processing on).
 bool standardOutputIsTerminal();
 
 // From now on Ctrl-C and end requests no longer end the process at once;

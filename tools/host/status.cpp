@@ -1,40 +1,107 @@
 #include "tools/host/status.h"
 
+#include <cmath>
+
 namespace rez::host {
 
-std::string formatStatus(const StatusView& v) {
-    const char* state = v.groundState < 0 ? "none" : (v.groundState == 0 ? "air" : "ground");
-    char text[512];
-    std::snprintf(text, sizeof text,
-                  "[%6.1f s] %-20s %4.0f t/s jit %6.3f ms fade %3.0f%% %s %3.0f%% | lat %7.3f lon %7.3f ver %7.3f "
-                  "yaw %7.3f roll %7.3f pit %7.3f | sent %llu",
-                  v.seconds, v.game.c_str(), v.ticksPerSecond, v.jitterMs, v.fadePercent, state, v.airPercent,
-                  static_cast<double>(v.rig[0]), static_cast<double>(v.rig[1]), static_cast<double>(v.rig[2]),
-                  static_cast<double>(v.rig[3]), static_cast<double>(v.rig[4]), static_cast<double>(v.rig[5]),
-                  static_cast<unsigned long long>(v.framesSent));
-    std::string out = text;
-    if (v.framesReceived >= 0) out += " recv " + std::to_string(v.framesReceived);
-    out += " acked " + std::to_string(v.replies) + "/" + std::to_string(v.requests);
-    return out;
+OutputState outputState(bool gameOnline, bool resting, double fadePercent, double previousFade, bool outputsAtRest) {
+    if (resting) {
+        // Without a game the engine sends nothing more: what the rig got last is where it stays.
+        const bool done = outputsAtRest && (fadePercent >= 100.0 || !gameOnline);
+        return done ? OutputState::AtRest : OutputState::ToRest;
+    }
+    if (!gameOnline) return OutputState::Off;
+    if (fadePercent >= 100.0) return OutputState::Live;
+    // A paused game restarts the fade on every tick, so it never climbs.
+    return fadePercent <= previousFade ? OutputState::Held : OutputState::FadingIn;
 }
 
-void StatusPrinter::show(double seconds, const std::string& line) {
+bool reportsGroundState(int gameId) {
+    // X-Plane, Microsoft Flight Simulator 2020 and 2024.
+    return gameId == 0 || gameId == 2 || gameId == 15;
+}
+
+bool tickRateLow(double ticksPerSecond, double secondsOnline) {
+    // The first second after the game is found counts the ticks of a part
+    // of a second only.
+    return secondsOnline >= 2.0 && ticksPerSecond < kLowTicksPerSecond;
+}
+
+bool controllerSilent(int requests, int replies) { return requests >= kUnansweredRequests && replies == 0; }
+
+namespace {
+
+std::string outputText(const StatusView& v) {
+    char text[32];
+    switch (v.output) {
+        case OutputState::Off: return "no output";
+        case OutputState::FadingIn: std::snprintf(text, sizeof text, "fading in %3.0f%%", v.fadePercent); return text;
+        case OutputState::Held: return "held (paused)";
+        case OutputState::Live: return "live";
+        case OutputState::ToRest: std::snprintf(text, sizeof text, "to rest %3.0f%%", v.fadePercent); return text;
+        case OutputState::AtRest: return "at rest";
+    }
+    return "";
+}
+
+std::string fitted(std::string line) {
+    // Every field has a bounded width at any value a run can reach; this only
+    // keeps an absurd one (a rig limit in the thousands) from wrapping the line.
+    if (line.size() > kStatusWidth) line.resize(kStatusWidth);
+    return line;
+}
+
+}  // namespace
+
+std::array<std::string, 2> formatStatus(const StatusView& v) {
+    char text[256];
+    std::snprintf(text, sizeof text, "[%6.1f s] %-12.20s %3.0f t/s%s jit %5.3f ms  %-14s", v.seconds, v.game.c_str(),
+                  v.ticksPerSecond, v.lowTickRate ? " LOW" : "    ", v.jitterMs, outputText(v).c_str());
+    std::string first = text;
+    if (reportsGroundState(v.gameId)) {
+        std::snprintf(text, sizeof text, "  %s: air %3.0f%%", v.groundState == 1 ? "ground" : "flying", v.airPercent);
+        first += text;
+    }
+    first += "  ticks " + std::to_string(v.ticks);
+
+    double rig[6];
+    // Rounded here so that a cue a hair below zero does not show as -0.0.
+    for (int i = 0; i < 6; ++i) rig[i] = std::round(static_cast<double>(v.rig[i]) * 10.0) / 10.0 + 0.0;
+    std::snprintf(text, sizeof text, "lat %6.1f lon %6.1f ver %6.1f yaw %6.1f roll %6.1f pit %6.1f", rig[0], rig[1],
+                  rig[2], rig[3], rig[4], rig[5]);
+    std::string second = text;
+    if (v.framesReceived >= 0) second += "  recv " + std::to_string(v.framesReceived);
+    second += v.silentController ? "  NO ANSWER " : "  acked ";
+    second += std::to_string(v.replies) + "/" + std::to_string(v.requests);
+    return {fitted(first), fitted(second)};
+}
+
+void StatusPrinter::show(double seconds, const std::array<std::string, 2>& lines) {
     if (terminal_) {
-        std::string padded = line;
-        if (padded.size() < lastWidth_) padded.append(lastWidth_ - padded.size(), ' ');
-        lastWidth_ = line.size();
-        std::fprintf(out_, "\r%s", padded.c_str());
+        // Back to the start of the first line, then each line over the old
+        // one, the rest of the old one erased.
+        std::fprintf(out_, "%s%s\x1b[K\r\n%s\x1b[K", drawn_ ? "\r\x1b[1A" : "", lines[0].c_str(), lines[1].c_str());
+        drawn_ = true;
     } else {
         if (seconds - lastPlain_ < 1.0) return;
         lastPlain_ = seconds;
-        std::fprintf(out_, "%s\n", line.c_str());
+        std::fprintf(out_, "%s\n%s\n", lines[0].c_str(), lines[1].c_str());
     }
     std::fflush(out_);
 }
 
+void StatusPrinter::note(const std::string& line) {
+    // In a terminal the note goes where the status stood (erased to the end
+    // of the screen); the next status is drawn fresh below it.
+    if (drawn_) std::fprintf(out_, "\r\x1b[1A\x1b[J");
+    drawn_ = false;
+    std::fprintf(out_, "%s\n", line.c_str());
+    std::fflush(out_);
+}
+
 void StatusPrinter::finish() {
-    if (terminal_ && lastWidth_ > 0) std::fprintf(out_, "\n");
-    lastWidth_ = 0;
+    if (drawn_) std::fprintf(out_, "\n");
+    drawn_ = false;
     std::fflush(out_);
 }
 

@@ -187,4 +187,38 @@ std::string formatSummary(const Summary& s) {
     return out;
 }
 
+bool outputsAtRest(const std::array<float, 6>& rig, const double* minimum, const double* maximum) {
+    for (int i = 0; i < 6; ++i) {
+        const double rest = minimum[i] > 0 ? minimum[i] : (maximum[i] < 0 ? maximum[i] : 0.0);
+        // Switched-off channels give exactly 0; the margin only forgives the
+        // float of the frame.
+        if (std::fabs(static_cast<double>(rig[i]) - rest) > 1e-4) return false;
+    }
+    return true;
+}
+
+RestEnd judgeRestEnd(bool restDone, int stopRequests) {
+    if (restDone) return RestEnd::AtRest;
+    return stopRequests > 1 ? RestEnd::Skipped : RestEnd::TimedOut;
+}
+
+std::string restEndLine(RestEnd end, bool engineWasStopped, double fadePercent, const std::array<float, 6>& rig,
+                        double restSeconds) {
+    const std::string stopped =
+        std::string("link stopped, engine stopped") + (engineWasStopped ? " (it was not running)" : "");
+    if (end == RestEnd::AtRest) return "rezadedudid-host: rig at rest, " + stopped;
+    double at[6];
+    for (int i = 0; i < 6; ++i) at[i] = std::round(static_cast<double>(rig[i]) * 10.0) / 10.0 + 0.0;  // no -0.0
+    char text[256];
+    std::snprintf(text, sizeof text,
+                  "the rig holds lat %.1f lon %.1f ver %.1f yaw %.1f roll %.1f pit %.1f (fade %.0f %%)", at[0], at[1],
+                  at[2], at[3], at[4], at[5], fadePercent);
+    if (end == RestEnd::Skipped)
+        return "rezadedudid-host: rest skipped (Ctrl-C again): " + std::string(text) + "; " + stopped;
+    char why[96];
+    if (restSeconds > 0) std::snprintf(why, sizeof why, "the outputs did not reach rest within %.0f s: ", restSeconds);
+    else std::snprintf(why, sizeof why, "no game was on for the engine to carry the outputs to rest: ");
+    return "rezadedudid-host: rest skipped: " + std::string(why) + text + "; " + stopped;
+}
+
 }  // namespace rez::host

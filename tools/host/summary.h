@@ -71,4 +71,20 @@ std::string formatSummary(const Summary& s);
 
 double percentile(std::vector<double> values, double p);
 
+// Whether the six rig cues of a frame sit where the library rests them: at
+// 0, bounded by the rig limits as every cue is.
+bool outputsAtRest(const std::array<float, 6>& rig, const double* minimum, const double* maximum);
+
+// How the run left the rig: at rest, or held where the last frame put it
+// because the owner pressed Ctrl-C again or the rest did not end in time.
+enum class RestEnd { AtRest, Skipped, TimedOut };
+RestEnd judgeRestEnd(bool restDone, int stopRequests);
+// The run's last line. `rig` is the last frame's cues, `restSeconds` the
+// time the rest was given.
+std::string restEndLine(RestEnd end, bool engineWasStopped, double fadePercent, const std::array<float, 6>& rig,
+                        double restSeconds);
+// The exit code of a run whose rest was skipped; a script that stacks runs
+// must not take the rig for parked.
+constexpr int kRestSkippedExitCode = 3;
+
 }  // namespace rez::host

@@ -1,10 +1,14 @@
 #include "tools/host/transport.h"
 
+#include <atomic>
+#include <cstdio>
 #include <functional>
 #include <thread>
 
 #include "platform/clock.h"
 #include "controller/crc16.h"
+#include "controller/serial_ports.h"
+#include "platform/com_devices.h"
 #include "sim/emulated_controller.h"
 #include "sim/multicast_member.h"
 
@@ -26,6 +30,34 @@ bool parseTransport(const std::string& text, TransportChoice& out, std::string& 
     return false;
 }
 
+bool checkSerialPort(const std::string& port, std::string& error) {
+    std::vector<platform::ComDevice> devices;
+    if (!platform::listComDevices(devices)) {
+        error = "the system gives no list of COM ports, so " + port + " cannot be checked";
+        return false;
+    }
+    // The system's names end in "(COMn)"; a plain search would take COM1 for COM12.
+    const std::string tail = "(" + port + ")";
+    std::string present;
+    for (const platform::ComDevice& d : devices) {
+        const std::size_t at = d.friendlyName.rfind('(');
+        if (at == std::string::npos) continue;
+        const std::string name = d.friendlyName.substr(at);
+        if (name == tail) {
+            if (acceptedUsbId(d.hardwareIds)) return true;
+            std::string device = d.friendlyName.substr(0, at);
+            while (!device.empty() && device.back() == ' ') device.pop_back();
+            error = port + " is " + device + " (" + (d.hardwareIds.empty() ? "no USB identity" : d.hardwareIds.back()) +
+                    "), not one of the USB serial adapters a controller is built with: the link will not use it";
+            return false;
+        }
+        present += (present.empty() ? "" : ", ") + name.substr(1, name.size() - 2);
+    }
+    error = "there is no port " + port + " on this machine (" +
+            (present.empty() ? "no COM ports at all" : "ports: " + present) + ")";
+    return false;
+}
+
 namespace {
 
 class NoTransport : public Transport {
@@ -38,7 +70,7 @@ public:
 // The serial link on a thread of ours, pointed at one port.
 class SerialTransport : public Transport {
 public:
-    explicit SerialTransport(std::string port) : port_(std::move(port)) {}
+    SerialTransport(std::string port, int connectDeadlineMs) : port_(std::move(port)), deadlineMs_(connectDeadlineMs) {}
     ~SerialTransport() override { stop(); }
 
     bool start(const Api& api, std::string& error) override {
@@ -50,7 +82,29 @@ public:
         thread_ = std::thread([&api] { api.startREZadEdudid_Thread(); });
         // The loop has to run before it can be resumed onto the port.
         platform::sleepMs(100);
-        api.resumeInterface();
+        // The library probes the port on the resuming thread and may wait
+        // long for a device that never answers: the deadline is kept here.
+        std::atomic<bool> probed{false};
+        std::thread probe([&] {
+            api.resumeInterface();
+            probed = true;
+        });
+        const bool connected = sim::EmulatedController::waitUntil(
+            [&] { return api.isConnected() == 1 || probed.load(); }, deadlineMs_) && api.isConnected() == 1;
+        if (!connected) {
+            const bool refused = probed.load();  // the probe ended before the deadline
+            // The stop also ends a probe still waiting for an answer.
+            stop();
+            probe.join();
+            char within[32];
+            std::snprintf(within, sizeof within, "within %.1f s", deadlineMs_ / 1000.0);
+            error = refused ? "the device on " + port_ + " did not answer as a controller (the link's messages above say how)"
+                            : "no controller answered on " + port_ + " " + within +
+                                  " (the link's identity request went unanswered)";
+            error += "; the link is stopped and the rig was not moved";
+            return false;
+        }
+        probe.join();
         return true;
     }
 
@@ -64,13 +118,14 @@ public:
 
 protected:
     std::string port_;
+    int deadlineMs_;
     const Api* api_ = nullptr;
     std::thread thread_;
 };
 
 class EmulatedTransport : public SerialTransport {
 public:
-    EmulatedTransport() : SerialTransport("") {}
+    EmulatedTransport() : SerialTransport("", kConnectDeadlineMs) {}
     ~EmulatedTransport() override { stop(); }
 
     bool start(const Api& api, std::string& error) override {
@@ -177,8 +232,8 @@ private:
 }  // namespace
 
 std::unique_ptr<Transport> makeNoTransport() { return std::make_unique<NoTransport>(); }
-std::unique_ptr<Transport> makeSerialTransport(const std::string& port) {
-    return std::make_unique<SerialTransport>(port);
+std::unique_ptr<Transport> makeSerialTransport(const std::string& port, int connectDeadlineMs) {
+    return std::make_unique<SerialTransport>(port, connectDeadlineMs);
 }
 std::unique_ptr<Transport> makeEmulatedTransport() { return std::make_unique<EmulatedTransport>(); }
 #if !defined(_WIN32)

@@ -47,8 +47,20 @@ public:
     virtual std::uint64_t gaps() const { return 0; }
 };
 
+// Whether a controller may sit behind `port` ("COM5"): the port is present
+// on this machine and is one of the USB serial adapters the link accepts
+// (the library would refuse any other). False with a message saying which
+// ports there are.
+bool checkSerialPort(const std::string& port, std::string& error);
+
+// How long a serial transport waits for a controller to answer the link's
+// identity request before it gives up.
+constexpr int kConnectDeadlineMs = 5000;
+
 std::unique_ptr<Transport> makeNoTransport();
-std::unique_ptr<Transport> makeSerialTransport(const std::string& port);
+// Its start fails, the link stopped again, when no controller answered
+// within `connectDeadlineMs`.
+std::unique_ptr<Transport> makeSerialTransport(const std::string& port, int connectDeadlineMs = kConnectDeadlineMs);
 std::unique_ptr<Transport> makeEmulatedTransport();
 #if !defined(_WIN32)
 // The member is the network controller runInNetwork made.
