@@ -166,7 +166,8 @@ int main(int argc, char** argv) {
     bool agree = true;
     for (Path p : paths)
         if (p != Path::floor) agree = sameNumbers(p, inputs) && agree;
-    std::printf("filter work of one tick: %d chains of %s\n", kChains, kChainText);
+    std::printf("filter work of one tick, in this process (no game, no transport): %d chains of %s\n", kChains,
+                kChainText);
     std::printf("numbers: %s\n", agree ? "every path bit-identical to the floor" : "MISMATCH");
 
     Chains chains;

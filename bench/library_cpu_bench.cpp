@@ -50,6 +50,7 @@
 #include "core/bytes.h"
 #include "core/sample_clock.h"
 #include "engine/gamesource_engine.h"
+#include "network/multicast_sender.h"
 #include "platform/clock.h"
 #include "platform/environment.h"
 #include "platform/precise_wait.h"
@@ -267,7 +268,7 @@ struct PhaseReport {
 };
 
 void printRow(const char* name, const std::string& spin, const std::string& budget) {
-    std::printf("  %-34s %-24s %-24s\n", name, spin.c_str(), budget.c_str());
+    std::printf("  %-36s %-24s %-24s\n", name, spin.c_str(), budget.c_str());
 }
 
 std::string fmt(const char* format, double a, double b = 0.0) {
@@ -498,9 +499,11 @@ void phaseSerial(int seconds, ControllerLink& controller, const TaggingReader* r
             const auto blocks = runBlocks(seconds, figures, linkPasses);
             rez::platform::sleepMs(300);  // the last frames reach the line
             const auto arrivals = controller.take();
-            report({precise ? "phase b: engine (precise) + serial link connected, 500 frames/s"
-                            : "phase c: engine (coarse, setTimerPrecision(0)) + serial link connected",
-                    &blocks, figures, reader, &arrivals, wire, "link passes", &bare});
+            const std::string title =
+                std::string(precise ? "phase b: engine (precise)" : "phase c: engine (coarse, setTimerPrecision(0))") +
+                " on Assetto Corsa's shared memory + serial link at 250000 baud to the emulated controller on " +
+                controller.port + " (a pseudo-terminal), a frame per tick";
+            report({title.c_str(), &blocks, figures, reader, &arrivals, wire, "link passes", &bare});
         }
         setTimerPrecision(1);
     }
@@ -554,14 +557,18 @@ int phaseMulticast(int seconds) {
             rez::platform::sleepMs(300);
             std::vector<Arrival> arrivals;
             for (const auto& d : member.receivedFrom(first)) {
-                if (d.port != 51324 || d.bytes.size() != 36 || d.bytes[0] != 0xFC) continue;
+                if (d.port != rez::kDefaultMulticastPort || d.bytes.size() != 36 || d.bytes[0] != 0xFC) continue;
                 if (rez::sim::MulticastMember::trailerOf(d.bytes) != rez::sim::MulticastMember::Trailer::Checksum) continue;
                 arrivals.push_back({d.queued != 0 ? d.queued : d.arrival,
                                     static_cast<int>(std::lround(rez::load_le<float>(d.bytes.data() + 2) * 10.0f))});
             }
             const bool liveAtEnd = rez::linkFlags().udpLive.load();
-            report({"phase e: engine (precise) + multicast sender + UDP listener, member in a network namespace", &blocks,
-                    figures, reader, &arrivals, "the kernel's stamp of the datagram's arrival at the member's socket",
+            const std::string title = std::string("phase e: engine (precise) on Assetto Corsa's shared memory + multicast "
+                                                  "sender to ") +
+                                      rez::kDefaultMulticastAddress + ":" + std::to_string(rez::kDefaultMulticastPort) +
+                                      " + UDP listener on port " + std::to_string(rez::kDefaultListenPort) +
+                                      ", the member in a network namespace";
+            report({title.c_str(), &blocks, figures, reader, &arrivals, "the kernel's stamp of the datagram's arrival at the member's socket",
                     nullptr, &bare});
             std::printf("  listen thread live: %s at the start, %s at the end\n", live ? "yes" : "no", liveAtEnd ? "yes" : "no");
             std::fflush(stdout);

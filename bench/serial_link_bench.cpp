@@ -179,20 +179,28 @@ int main(int argc, char** argv) {
     const double windowS = static_cast<double>(t1 - t0) / perMs / 1000.0;
     const double maxDelay = delaysMs.empty() ? 0.0 : *std::max_element(delaysMs.begin(), delaysMs.end());
 
-    std::printf("serial link bench: %.1f s, engine ticking on Assetto Corsa telemetry, controller on %s\n", windowS,
-                controller.portName().c_str());
-    std::printf("ticks            %zu (%.1f /s)\n", ticks, static_cast<double>(ticks) / windowS);
-    std::printf("frames, CRC ok   %zu (%.1f /s; target 500 /s)\n", frameCount, static_cast<double>(frameCount) / windowS);
-    std::printf("lost             %zu ticks without a frame\n", ticks - std::min(ticks, ticksSeen.size()));
-    std::printf("corrupted        %zu (bad CRC on the line: %llu)\n", corrupted,
-                static_cast<unsigned long long>(counts.badChecksums));
-    std::printf("repeated         %zu frames (a tick's frame seen twice)\n", frameCount - ticksSeen.size());
-    std::printf("gaps > 4 ms      %llu\n", static_cast<unsigned long long>(counts.gaps));
-    std::printf("tick -> last byte  median %.3f ms  p99 %.3f ms  max %.3f ms\n", percentile(delaysMs, 0.5),
-                percentile(delaysMs, 0.99), maxDelay);
+    std::printf("serial link bench: %.1f s; the engine ticks on Assetto Corsa's shared memory (written here) and its\n"
+                "serial link sends at 250000 baud to an emulated controller on %s (a pseudo-terminal)\n",
+                windowS, controller.portName().c_str());
+    const auto label = [](const char* name) { std::printf("%-19s", name); };
+    label("ticks");
+    std::printf("%zu (%.1f /s)\n", ticks, static_cast<double>(ticks) / windowS);
+    label("frames, CRC ok");
+    std::printf("%zu (%.1f /s; target 500 /s)\n", frameCount, static_cast<double>(frameCount) / windowS);
+    label("lost");
+    std::printf("%zu ticks without a frame\n", ticks - std::min(ticks, ticksSeen.size()));
+    label("corrupted");
+    std::printf("%zu (bad CRC on the line: %llu)\n", corrupted, static_cast<unsigned long long>(counts.badChecksums));
+    label("repeated");
+    std::printf("%zu frames (a tick's frame seen twice)\n", frameCount - ticksSeen.size());
+    label("gaps > 4 ms");
+    std::printf("%llu\n", static_cast<unsigned long long>(counts.gaps));
+    label("tick -> last byte");
+    std::printf("median %.3f ms, p99 %.3f ms, max %.3f ms\n", percentile(delaysMs, 0.5), percentile(delaysMs, 0.99),
+                maxDelay);
     const double linkWallS = static_cast<double>(linkWallTicks.load()) / perMs / 1000.0;
-    std::printf("link thread CPU  %.1f ms/s (%.1f %% of a core) over its %.1f s\n",
-                static_cast<double>(linkCpuNs.load()) / 1e6 / linkWallS,
+    label("link thread CPU");
+    std::printf("%.1f ms/s (%.1f %% of a core) over its %.1f s\n", static_cast<double>(linkCpuNs.load()) / 1e6 / linkWallS,
                 static_cast<double>(linkCpuNs.load()) / 1e7 / linkWallS, linkWallS);
     return 0;
 }

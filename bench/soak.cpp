@@ -48,6 +48,7 @@ int main() {
 #include "controller/mailbox.h"
 #include "core/bytes.h"
 #include "engine/gamesource_engine.h"
+#include "network/multicast_sender.h"
 #include "rezadedudid.h"
 #include "platform/clock.h"
 #include "platform/environment.h"
@@ -429,7 +430,9 @@ double loadAverage() {
     return one;
 }
 
-int judge(const char* transport, int seconds, const RunFigures& fig, const FrameTally& tally, double loadBefore) {
+// `where`: the transport's port and what is at its far end.
+int judge(const char* transport, const std::string& where, int seconds, const RunFigures& fig, const FrameTally& tally,
+          double loadBefore) {
     if (!fig.ok) {
         std::printf("soak %s: %s\n", transport, fig.why);
         return 2;
@@ -439,7 +442,9 @@ int judge(const char* transport, int seconds, const RunFigures& fig, const Frame
     // looser there.
     const double slopeLimit = seconds >= 1800 ? 16.0 : 256.0;
     const double loadAfter = loadAverage();
-    std::printf("soak %s: %d s at 500 Hz, Assetto Corsa telemetry, host polling every getter\n", transport, seconds);
+    std::printf("soak %s: %d s at 500 Hz, the engine on Assetto Corsa's shared memory, host polling every getter;\n"
+                "  %s\n",
+                transport, seconds, where.c_str());
     std::printf("load average     %.2f before, %.2f after (1 min)\n", loadBefore, loadAfter);
     std::printf("ticks            %llu (%.1f /s)\n", static_cast<unsigned long long>(fig.ticks),
                 static_cast<double>(fig.ticks) / seconds);
@@ -574,7 +579,8 @@ int soakSerial(int seconds) {
         fig.ok = false;
         std::snprintf(fig.why, sizeof fig.why, "the controller's process gave no count");
     }
-    return finish(judge("serial", seconds, fig, tally, loadBefore));
+    const std::string where = "serial link at 250000 baud to the controller stand-in on " + port + " (a pseudo-terminal)";
+    return finish(judge("serial", where, seconds, fig, tally, loadBefore));
 }
 
 // --- multicast ------------------------------------------------------------------
@@ -637,7 +643,10 @@ int soakMulticast(int seconds) {
             }
             countTag(tally, previous, tagOf(d.bytes.data()));
         }
-        return std::to_string(judge("multicast", seconds, fig, tally, loadBefore));
+        const std::string where = std::string("multicast sender, UDP to ") + rez::kDefaultMulticastAddress + ":" +
+                                  std::to_string(rez::kDefaultMulticastPort) +
+                                  ", the controller stand-in in a network namespace";
+        return std::to_string(judge("multicast", where, seconds, fig, tally, loadBefore));
     });
     if (run.outcome == rez::sim::NetworkRun::NoNamespace) {
         std::printf("soak multicast: skipped, no network namespace here (%s)\n", run.text.c_str());

@@ -72,22 +72,22 @@ struct Tally {
 };
 
 void printHeader() {
-    std::printf("%-10s %6s %9s %8s %8s %8s %8s %8s %7s\n", "wait", "passes", "mean us", "ticks/s", "p50", "p99", "p99.9",
-                "max", "CPU %");
-    std::printf("%-10s %6s %9s %8s %8s %8s %8s %8s %7s\n", "", "", "period", "", "|period", "- 2000", "us|", "", "of core");
+    std::printf("%-12s %6s %9s %8s %35s %9s\n", "", "", "mean", "", "|period - 2000 us|", "CPU %");
+    std::printf("%-12s %6s %9s %8s %8s %8s %8s %8s %9s\n", "wait", "passes", "period us", "ticks/s", "p50", "p99", "p99.9",
+                "max", "of a core");
 }
 
 void printTally(const char* name, Tally& t, const char* extra) {
     if (t.offUs.empty()) {
-        std::printf("%-10s no passes\n", name);
+        std::printf("%-12s no passes\n", name);
         return;
     }
     const double n = static_cast<double>(t.offUs.size());
     const double wallS = static_cast<double>(t.wallTicks) / (kPerUs * 1e6);
     const double cpuShare = 100.0 * static_cast<double>(t.cpuNs) / 1e9 / wallS;
     const double p50 = quantile(t.offUs, 0.5), p99 = quantile(t.offUs, 0.99), p999 = quantile(t.offUs, 0.999);
-    std::printf("%-10s %6zu %9.1f %8.1f %8.1f %8.1f %8.1f %8.0f %6.1f%%  %s\n", name, t.offUs.size(), t.periodSumUs / n,
-                n / wallS, p50, p99, p999, t.offUs.back(), cpuShare, extra);
+    std::printf("%-12s %6zu %9.1f %8.1f %8.1f %8.1f %8.1f %8.0f %8.1f%%  %s\n", name, t.offUs.size(), t.periodSumUs / n,
+                n / wallS, p50, p99, p999, *std::max_element(t.offUs.begin(), t.offUs.end()), cpuShare, extra);
 }
 
 void runAlternating(int seconds, const BareLoop& bare) {
@@ -294,11 +294,14 @@ int main(int argc, char** argv) {
     }
     BareLoop bare(static_cast<std::size_t>(seconds) * (kWaits + (engine ? 4 : 0)) * 500 + 20000);
     bare.start();
-    std::printf("tick pacing, %d s per wait in 1 s blocks taken in turn%s\n", seconds,
+    std::printf("tick pacing of a 2 ms loop of the bench's own (no game, no transport), %d s per wait in 1 s blocks taken "
+                "in turn%s\n",
+                seconds,
                 load ? ", with a spinning thread per other core" : "");
     runAlternating(seconds, bare);
     if (engine) {
-        std::printf("\nengine thread, scripted game, %d s per style in 1 s blocks taken in turn (spin = the old waits)\n",
+        std::printf("\nthe engine's thread on a scripted game read in-process (no transport), %d s per style in 1 s blocks "
+                    "taken in turn (spin = the old waits; eng-p precise, eng-c coarse)\n",
                     seconds);
         printHeader();
         runEngineMode(1, seconds, bare);

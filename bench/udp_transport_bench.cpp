@@ -271,9 +271,10 @@ std::string measure(rez::sim::MulticastMember& member, int seconds) {
     const Distribution t = distribution(tickToWireUs);
     const Distribution k = distribution(tickToSocketUs);
 
-    std::printf("udp transport bench: %.1f s; engine ticking on BeamNG over UDP; multicast from e1 10.9.0.1 to\n"
-                "232.11.12.14:51324; the member (network controller) at 10.9.0.2 in a namespace of its own\n\n",
-                windowS);
+    std::printf("udp transport bench: %.1f s; the engine ticks on BeamNG's UDP datagrams (port %d), its multicast\n"
+                "sender sends from e1 10.9.0.1 to 232.11.12.14:51324, the member (network controller) is 10.9.0.2 in a\n"
+                "namespace of its own\n\n",
+                windowS, static_cast<int>(rez::sim::gamePort(rez::kBeamNg)));
     std::printf("| measure | value |\n|---|---|\n");
     std::printf("| engine ticks | %zu (%.1f /s) |\n", ticks, static_cast<double>(ticks) / windowS);
     std::printf("| cue frames received, CRC ok | %zu (%.1f /s; one per tick is 500 /s) |\n", frames,

@@ -83,6 +83,7 @@ class Wire {
 public:
     virtual ~Wire() = default;
     virtual const char* name() const = 0;
+    virtual std::string where() const = 0;  // the port and what is at the far end
     virtual bool start(bool onWake) = 0;
     // Stops the loop; the cue frames that reached the far end meanwhile.
     virtual std::vector<Arrival> stop() = 0;
@@ -123,6 +124,10 @@ public:
         return true;
     }
     const char* name() const override { return "serial"; }
+    std::string where() const override {
+        return "serial link, 250000 baud, to an emulated controller on " + controller_.portName() +
+               " (a pseudo-terminal)";
+    }
     bool start(bool onWake) override {
         setMode(onWake);
         run([] { startREZadEdudid_Thread(); });
@@ -152,6 +157,10 @@ class MulticastWire : public Wire {
 public:
     explicit MulticastWire(rez::sim::MulticastMember& member) : member_(member) {}
     const char* name() const override { return "multicast"; }
+    std::string where() const override {
+        return std::string("multicast sender, UDP to ") + rez::kDefaultMulticastAddress + ":" +
+               std::to_string(rez::kDefaultMulticastPort) + ", a group member in a network namespace";
+    }
     bool start(bool onWake) override {
         setMode(onWake);
         run([] { startUPDMulticastSenderThread(); });
@@ -164,7 +173,7 @@ public:
         end();
         std::vector<Arrival> out;
         for (const auto& r : member_.receivedFrom(first_)) {
-            if (r.port != 51324 || r.bytes.size() != 36 || r.bytes[0] != 0xFC) continue;
+            if (r.port != rez::kDefaultMulticastPort || r.bytes.size() != 36 || r.bytes[0] != 0xFC) continue;
             if (rez::sim::MulticastMember::trailerOf(r.bytes) != rez::sim::MulticastMember::Trailer::Checksum) {
                 ++badChecksums;
                 continue;
@@ -361,15 +370,18 @@ std::string measure(const std::vector<Wire*>& wires, int rounds) {
                 gameBlock(*wires[w], mode == 1, game, cueOfLevel, 2500, figures[w][static_cast<std::size_t>(mode)]);
     engine->stopThread();
 
-    std::printf("wire latency bench: %d rounds\n", rounds);
-    std::printf("%-10s %-16s %-30s %-22s %s\n", "wire", "mode", "tick -> wire ms median p99 max", "game -> wire median p99",
-                "CPU % of a core");
+    std::printf("wire latency bench: %d rounds; the engine ticks on Assetto Corsa's shared memory (written here)\n",
+                rounds);
+    for (const Wire* w : wires) std::printf("  %-10s %s\n", w->name(), w->where().c_str());
+    std::printf("%-10s %-16s %-26s   %-17s   %9s\n", "", "", "tick -> wire, ms", "game -> wire, ms", "CPU % of");
+    std::printf("%-10s %-16s %8s %8s %8s   %8s %8s   %9s\n", "wire", "mode", "median", "p99", "max", "median", "p99",
+                "a core");
     for (std::size_t w = 0; w < wires.size(); ++w) {
         for (int mode : {1, 0}) {
             ModeFigures& f = figures[w][static_cast<std::size_t>(mode)];
             const double maxTick =
                 f.tickToWireMs.empty() ? 0.0 : *std::max_element(f.tickToWireMs.begin(), f.tickToWireMs.end());
-            std::printf("%-10s %-16s %8.3f %8.3f %8.3f     %8.3f %8.3f      %6.1f\n", wires[w]->name(),
+            std::printf("%-10s %-16s %8.3f %8.3f %8.3f   %8.3f %8.3f   %9.1f\n", wires[w]->name(),
                         mode ? "woken on queue" : "pass start only", percentile(f.tickToWireMs, 0.5),
                         percentile(f.tickToWireMs, 0.99), maxTick, percentile(f.gameToWireMs, 0.5),
                         percentile(f.gameToWireMs, 0.99), f.wallMs > 0 ? f.cpuNs / 1e4 / f.wallMs : 0.0);

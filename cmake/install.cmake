@@ -1,4 +1,5 @@
-# `cmake --install`: the header, the library, a CMake package config (target
+# `cmake --install`: the header, the library (on Linux with its soname links
+# and its symbols kept aside), a CMake package config (target
 # rezadedudid::rezadedudid) with its version file and a pkg-config file; for
 # Windows the DLL in bin/, its import library and a .def file in lib/.
 # Fixed folder names (not GNUInstallDirs' per-distribution ones) keep the
@@ -13,6 +14,24 @@ install(TARGETS rezadedudid EXPORT rezadedudidTargets
         RUNTIME DESTINATION bin
         LIBRARY DESTINATION lib
         ARCHIVE DESTINATION lib)
+if(NOT WIN32 AND CMAKE_OBJCOPY AND NOT CMAKE_BUILD_TYPE STREQUAL "Debug")
+  # The installed library ships without its symbols, as the DLL does: they go
+  # to librezadedudid.so.X.Y.Z.debug beside it, which gdb finds through the
+  # debug link. Both files are made from the built library, not from the
+  # installed copy, so that installing twice never splits a stripped file.
+  # (The library links only system libraries: the build gives it no run
+  # path that the install would have to rewrite.) Debug builds keep theirs.
+  install(CODE "set(REZ_OBJCOPY \"${CMAKE_OBJCOPY}\")")
+  install(CODE [[
+    set(built "$<TARGET_FILE:rezadedudid>")
+    set(installed "$ENV{DESTDIR}${CMAKE_INSTALL_PREFIX}/lib/$<TARGET_FILE_NAME:rezadedudid>")
+    message(STATUS "Stripping: ${installed} (symbols in ${installed}.debug)")
+    execute_process(COMMAND "${REZ_OBJCOPY}" --only-keep-debug "${built}" "${installed}.debug"
+                    COMMAND_ERROR_IS_FATAL ANY)
+    execute_process(COMMAND "${REZ_OBJCOPY}" --strip-all "--add-gnu-debuglink=${installed}.debug" "${built}" "${installed}"
+                    COMMAND_ERROR_IS_FATAL ANY)
+  ]])
+endif()
 install(FILES ${REZ_HEADER} DESTINATION include)
 
 set(REZ_CMAKE_DIR lib/cmake/rezadedudid)
@@ -27,6 +46,15 @@ install(FILES ${CMAKE_BINARY_DIR}/package/rezadedudidConfig.cmake
               ${CMAKE_BINARY_DIR}/package/rezadedudidConfigVersion.cmake
         DESTINATION ${REZ_CMAKE_DIR})
 
+# pkg-config has no notion of where a library is found at run time, so the
+# .pc file hands the linker a run path to the installed library: a program
+# built with `$(pkg-config --libs rezadedudid)` starts without
+# LD_LIBRARY_PATH. (The DLL is found beside the program instead.)
+if(WIN32)
+  set(REZ_PC_RUNPATH "")
+else()
+  set(REZ_PC_RUNPATH "-Wl,-rpath,\${libdir} ")
+endif()
 configure_file(${CMAKE_CURRENT_LIST_DIR}/rezadedudid.pc.in ${CMAKE_BINARY_DIR}/package/rezadedudid.pc @ONLY)
 install(FILES ${CMAKE_BINARY_DIR}/package/rezadedudid.pc DESTINATION lib/pkgconfig)
 
