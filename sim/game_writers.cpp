@@ -1,6 +1,7 @@
 #include "sim/game_writers.h"
 
 #include <algorithm>
+#include <cstdio>
 #include <cstring>
 
 #include "core/bytes.h"
@@ -24,7 +25,11 @@ bool GameBlock::create(const std::string& name, std::size_t size) {
 #else
     constexpr bool ownBlockNeeded = true;
 #endif
-    for (int attempt = 0; attempt < 100; ++attempt) {
+    // A detection that polls without a pause makes and drops its block many
+    // times a second, so a loaded machine can lose this race often: keep at
+    // it for seconds rather than a count of tries.
+    const std::int64_t giveUpAt = platform::counterNow() + 5 * platform::counterFrequency();
+    for (int attempt = 0; attempt < 10 || platform::counterNow() < giveUpAt; ++attempt) {
         if (!ownBlockNeeded || attempt >= 10) platform::SharedMemory::removeName(name);
         if (!block_.createOrOpen(name, size)) break;
         if (ownBlockNeeded && !block_.created()) {
@@ -37,6 +42,9 @@ bool GameBlock::create(const std::string& name, std::size_t size) {
         return true;
     }
     block_.close();
+    // Said aloud: a game stand-in without its block writes nothing, and a
+    // test waiting for its data would otherwise only time out.
+    std::fprintf(stderr, "sim: could not make the block \"%s\" of this game's own\n", name.c_str());
     return false;
 }
 
