@@ -92,10 +92,10 @@ check_linux_library() {  # check_linux_library PREFIX
   fi
 }
 
-for spec in "${targets[@]}"; do
-  target=${spec%%:*}
+for wanted in "${targets[@]}"; do
+  target=${wanted%%:*}
   build=build/$target
-  [[ $spec == *:* ]] && build=${spec#*:}
+  [[ $wanted == *:* ]] && build=${wanted#*:}
   if [ ! -f "$build/CMakeCache.txt" ]; then fail "$target" "$build is not configured (cmake --preset $target)"; continue; fi
   prefix=$work/$target-prefix
   if ! out=$(cmake --install "$build" --prefix "$prefix" 2>&1); then

@@ -95,19 +95,6 @@ TEST(StatusLine, FitsOneHundredColumnsAndLabelsWhatItShows) {
     }
 }
 
-TEST(StatusLine, TellsTheFadeInFromTheRestAndAPausedGame) {
-    const struct { bool online, resting; double fade, previous; bool atRest; OutputState expected; } cases[] = {
-        {true, false, 40, 30, false, OutputState::FadingIn}, {true, false, 0.05, 0.05, false, OutputState::Held},
-        {true, false, 100, 100, false, OutputState::Live},   {true, true, 40, 30, false, OutputState::ToRest},
-        {true, true, 100, 90, false, OutputState::ToRest},   {true, true, 100, 90, true, OutputState::AtRest},
-        {false, true, 0, 0, true, OutputState::AtRest},      {false, false, 0, 0, true, OutputState::Off},
-    };
-    for (const auto& c : cases)
-        EXPECT_EQ(rez::host::outputState(c.online, c.resting, c.fade, c.previous, c.atRest), c.expected)
-            << c.online << c.resting << " fade " << c.fade << " after " << c.previous << " at rest " << c.atRest;
-    EXPECT_FALSE(rez::host::tickRateLow(300, 1.5)) << "the first second counts a part of a second";
-}
-
 TEST(RunEnd, SaysRestSkippedUnlessTheOutputsReachedRest) {
     const double minimum[6] = {-100, -100, 5, -200, -200, -200}, maximum[6] = {100, 100, 100, 200, 200, -3};
     EXPECT_TRUE(rez::host::outputsAtRest({0, 0, 5, 0, 0, -3}, minimum, maximum)) << "rest is 0 bounded by the limits";
