@@ -1,6 +1,7 @@
 #include <cmath>
 
 #include "engine/channel_bindings.h"
+#include "engine/channel_run.h"
 #include "engine/gamesource_engine.h"
 
 namespace rez {
@@ -18,26 +19,10 @@ double GamesourceEngine::evaluateChannel(MotionProfile& profile, const ChannelBi
     FilterSys& head = profile.filterSlots[c].tickHead();
     if (binding.limit == 1) {
         if (!head.valid.load()) return 0.0 * weight;
-        const double minimum = inputLimits[c].minimum.load(std::memory_order_relaxed);
-        const double maximum = inputLimits[c].maximum.load(std::memory_order_relaxed);
-        if (minimum > x)
-            x = minimum;
-        else if (maximum < x)
-            x = maximum;
+        x = limitInput(x, inputLimits[c].minimum.load(std::memory_order_relaxed),
+                       inputLimits[c].maximum.load(std::memory_order_relaxed));
     }
-    double y = head.evaluate(x, 1.0, 1.0, 1.0);
-    // Finite inputs can still overflow a chain (a huge gain, an extreme
-    // value): its state is started afresh rather than kept non-finite, and a
-    // result that is still not a number leaves the channel at rest.
-    if (!std::isfinite(y) || !head.stateFinite()) {
-        head.resetState();
-        y = head.evaluate(x, 1.0, 1.0, 1.0);
-        if (!std::isfinite(y)) {
-            head.resetState();
-            y = 0.0;
-        }
-    }
-    return y * weight;
+    return runChain(head, x) * weight;
 }
 
 void GamesourceEngine::computeCues() {
