@@ -13,7 +13,10 @@
 //                    [--transport none|emulated|serial:COMn|multicast]
 //                    [--controller-report PORT]
 //                    [--seconds N] [--record FILE.csv] [--summary] [--plot PREFIX]
+//                    [--ui [PORT]]
 //
+// --ui [PORT]: the live tuning page on 127.0.0.1 (tools/host/ui_server.h,
+// docs/ui.md); its port is taken before the library is loaded.
 // --controller-report PORT: with serial:COMn, the controller on that port is
 // rezadedudid-controller, which tells on 127.0.0.1:PORT what reached it, so
 // the summary can count it (the Windows host under Wine, scripts/main-job.sh
@@ -50,10 +53,17 @@
 #include "tools/host/status.h"
 #include "tools/host/summary.h"
 #include "tools/host/transport.h"
+#if REZ_HAVE_UI
+#include "tools/host/ui_server.h"
+#endif
 
 #include "sim/game_player.h"
 #include "sim/game_process.h"
 #include "sim/multicast_member.h"
+
+namespace rez::host {
+class UiServer;
+}
 
 namespace {
 
@@ -72,13 +82,14 @@ struct Options {
     std::string record;
     bool summary = false;
     std::string plot;
+    int ui = -1;  // the tuning page's port; -1: no page
     std::string self;  // argv[0]
 };
 
 const char* const kUsage =
     "usage: rezadedudid-host [--library PATH] [--profile FILE] [--game KEY|none] [--drive NAME [--slot NAME] | --replay FILE.csv]\n"
     "                        [--transport none|emulated|serial:COMn|multicast] [--controller-report PORT] [--seconds N]\n"
-    "                        [--record FILE.csv] [--summary] [--plot PREFIX]\n";
+    "                        [--record FILE.csv] [--summary] [--plot PREFIX] [--ui [PORT]]\n";
 
 const char* const kHelp =
     "rezadedudid-host: a host of the library, as a rig owner would run one. It loads the library, hands it\n"
@@ -95,7 +106,16 @@ const char* const kHelp =
     "  --seconds N             run N seconds, then rest the rig (0 or none: until Ctrl-C)\n"
     "  --record FILE.csv       record every tick\n"
     "  --summary               print the end-of-run figures\n"
-    "  --plot PREFIX           plot the recording to PREFIX.png and PREFIX.svg\n\n"
+    "  --plot PREFIX           plot the recording to PREFIX.png and PREFIX.svg\n"
+#if REZ_HAVE_UI
+    "  --ui [PORT]             the live tuning page on 127.0.0.1:PORT (default 8765; 0: any free port), at the\n"
+    "                          address printed with its token: the rig cues and game channels live, the\n"
+    "                          filter strings, enable flags, belt mix and limits edited live, save profile,\n"
+    "                          record (docs/ui.md)\n\n"
+#else
+    "  --ui [PORT]             the live tuning page: not in this build (Boost.Beast and nlohmann-json were\n"
+    "                          missing when it was built: run scripts/install-deps.sh and build again)\n\n"
+#endif
     "The status shows the engine's ticks per second (LOW under 475) and its tick jitter, where the outputs\n"
     "are (fading in, live, held while the game is paused, to rest, at rest), the air/ground blend of the\n"
     "flight simulators, the ticks read back from the engine, the cue frames that reached the controller\n"
@@ -219,8 +239,9 @@ int runPlot(const char* argv0, const std::string& recording, const std::string& 
 
 // Loads the library, applies the profile, runs, rests the rig and stops.
 // `member` is the network controller in the multicast mode. The process's exit code.
+// `ui`: the tuning page's server, its port taken; null without --ui.
 int runHost(const Options& o, const rez::host::Profile& profile, const rez::host::TransportChoice& choice,
-            rez::sim::MulticastMember* member, rez::sim::MemberClient* remoteMember = nullptr) {
+            rez::host::UiServer* ui, rez::sim::MulticastMember* member, rez::sim::MemberClient* remoteMember = nullptr) {
     rez::host::Library library;
     std::string loadError;
     if (!library.load(o.library, loadError)) {
@@ -273,6 +294,21 @@ int runHost(const Options& o, const rez::host::Profile& profile, const rez::host
     }
     if (!why.empty()) std::printf("rezadedudid-host: %s\n", why.c_str());
     std::printf("rezadedudid-host: %s\n", transport->describe().c_str());
+#if REZ_HAVE_UI
+    // The page's threads call the library through `api`: they end on every way out of here.
+    struct StopUi {
+        rez::host::UiServer* ui;
+        ~StopUi() {
+            if (ui) ui->stop();
+        }
+    } stopUi{ui};
+    if (ui) {
+        ui->start(api, transport->describe());
+        std::printf("rezadedudid-host: tuning page at %s\n", ui->address().c_str());
+    }
+#else
+    (void)ui;
+#endif
 
     GameRun game(start);
     if (!game.start(o, why)) {
@@ -284,6 +320,10 @@ int runHost(const Options& o, const rez::host::Profile& profile, const rez::host
 
     api.startGamesource_Thread();
     api.setMotionsystemready(1);
+    // The file being recorded to now (the tuning page starts and stops
+    // recordings too), and the ticks paired before it was opened.
+    std::string recording;
+    std::int64_t recordingFrom = 0;
     if (!recordPath.empty()) {
         // The recording names the game once the engine has found it.
         rez::sim::EmulatedController::waitUntil([&] { return api.getGameID() >= 0; }, 5000);
@@ -291,7 +331,11 @@ int runHost(const Options& o, const rez::host::Profile& profile, const rez::host
             std::fprintf(stderr, "rezadedudid-host: cannot record to %s: %s\n", recordPath.c_str(), why.c_str());
             recordPath.clear();
         }
+        recording = recordPath;
     }
+#if REZ_HAVE_UI
+    if (ui) ui->setRecording(recording);
+#endif
     fflush(stdout);
 
     rez::host::StatusPrinter printer(stdout, rez::platform::standardOutputIsTerminal());
@@ -368,7 +412,34 @@ int runHost(const Options& o, const rez::host::Profile& profile, const rez::host
             printer.note(text);
         }
         printer.show(t, rez::host::formatStatus(v));
+#if REZ_HAVE_UI
+        if (ui) ui->setStatus(v);
+#endif
     };
+
+#if REZ_HAVE_UI
+    // What the page asked of the recording: the recorder is this loop's.
+    auto serveRecordRequest = [&] {
+        const auto asked = ui->takeRecordRequest();
+        if (!asked) return;
+        std::string error;
+        if (asked->on && recording.empty()) {
+            const std::string path = rez::host::pageRecordingPath();
+            if (histories.openRecording(path, gameName(api), error)) {
+                recording = path;
+                recordingFrom = histories.paired();
+                printer.note("rezadedudid-host: recording to " + path + " (asked by the tuning page)");
+            }
+        } else if (!asked->on && !recording.empty()) {
+            const bool complete = histories.closeRecording(error);
+            printer.note("rezadedudid-host: recording " + recording + " stopped by the tuning page (" +
+                         std::to_string(histories.paired() - recordingFrom) + " ticks" +
+                         (complete ? ")" : "; incomplete: " + error + ")"));
+            recording.clear();
+        }
+        ui->answerRecordRequest(recording, error);
+    };
+#endif
 
     rez::platform::catchStopRequests();
     for (;;) {
@@ -381,8 +452,19 @@ int runHost(const Options& o, const rez::host::Profile& profile, const rez::host
             input.tickPeriodsMs.push_back(period);
             jitterSinceLine = std::max(jitterSinceLine, std::fabs(period - 2.0));
         }
+#if REZ_HAVE_UI
+        if (ui) {
+            // The page may have moved the rig limits, by which the rest is judged.
+            const auto limits = ui->rigLimits();
+            for (int i = 0; i < 6; ++i) input.rigMinimum[i] = limits[i].minimum, input.rigMaximum[i] = limits[i].maximum;
+            serveRecordRequest();
+        }
+#endif
         if (t >= nextFetch) {
             histories.fetch();
+#if REZ_HAVE_UI
+            if (ui) ui->addTicks(histories.fresh());
+#endif
             tickClock.emplace_back(t, histories.paired());
             while (tickClock.size() > 2 && t - tickClock.front().first > 1.0) tickClock.pop_front();
             nextFetch = t + 0.05;
@@ -408,6 +490,12 @@ int runHost(const Options& o, const rez::host::Profile& profile, const rez::host
         const bool timeUp = o.seconds > 0 && t >= o.seconds;
         if (!restWait && (timeUp || rez::platform::stopRequests() > 0)) {
             histories.markRest();
+#if REZ_HAVE_UI
+            if (ui) {
+                ui->addTicks(histories.fresh());
+                ui->setResting();
+            }
+#endif
             restAt = t;
             ticksAtRest = histories.paired();
             input.threadsAtEnd = rez::platform::libraryThreadsCpu();
@@ -427,6 +515,10 @@ int runHost(const Options& o, const rez::host::Profile& profile, const rez::host
     }
     showStatus(now(start));
     printer.finish();
+#if REZ_HAVE_UI
+    // Before anything is stopped: nothing the page asks may reach a library shutting down.
+    if (ui) ui->stop();
+#endif
     // Judged before anything is stopped: the last frame the engine posted is
     // where the rig stays.
     const rez::host::RestEnd restEnd = rez::host::judgeRestEnd(restDone(), rez::platform::stopRequests());
@@ -440,15 +532,16 @@ int runHost(const Options& o, const rez::host::Profile& profile, const rez::host
     std::printf("%s\n", rez::host::restEndLine(restEnd, wasStopped, fadeAtEnd, cuesAtEnd, restDeadline - restAt).c_str());
 
     int code = restEnd == rez::host::RestEnd::AtRest ? 0 : rez::host::kRestSkippedExitCode;
-    if (!recordPath.empty()) {
+    if (!recording.empty()) {
         if (!histories.closeRecording(why)) {
-            std::fprintf(stderr, "rezadedudid-host: the recording %s is incomplete: %s\n", recordPath.c_str(), why.c_str());
+            std::fprintf(stderr, "rezadedudid-host: the recording %s is incomplete: %s\n", recording.c_str(), why.c_str());
             code = 1;
         }
-        std::printf("recording: %s (%lld ticks", recordPath.c_str(), static_cast<long long>(histories.paired()));
+        std::printf("recording: %s (%lld ticks", recording.c_str(),
+                    static_cast<long long>(histories.paired() - recordingFrom));
         if (transport->seesController()) {
             rez::sim::FrameLogWriter frames;
-            const std::string path = rez::sim::frameLogPath(recordPath);
+            const std::string path = rez::sim::frameLogPath(recording);
             if (frames.open(path, why)) {
                 std::int64_t index = 0;
                 for (const auto& f : transport->cueFrames()) {
@@ -519,6 +612,28 @@ int main(int argc, char** argv) {
         if (a == "--help" || a == "-h") {
             std::printf("%s%s", kHelp, kUsage);
             return 0;
+        }
+        if (a == "--ui") {
+#if REZ_HAVE_UI
+            o.ui = rez::host::kDefaultUiPort;
+            // The port is optional: a following word that is no option is taken as it.
+            if (i + 1 < argc && argv[i + 1][0] != '-') {
+                const std::string value = argv[++i];
+                double n = 0;
+                if (!number(value.c_str(), n) || n > 65535 || n != std::floor(n)) {
+                    std::fprintf(stderr, "rezadedudid-host: --ui: \"%s\" is not a port number (0 to 65535; 0: any free port)\n",
+                                 value.c_str());
+                    return 2;
+                }
+                o.ui = static_cast<int>(n);
+            }
+            continue;
+#else
+            std::fprintf(stderr,
+                         "rezadedudid-host: --ui: this build has no tuning page (Boost.Beast and nlohmann-json were "
+                         "missing when it was built: run scripts/install-deps.sh and build again)\n");
+            return 2;
+#endif
         }
         if (a == "--summary" || a == "--controller" || a == "--multicast") {
             if (a == "--summary") o.summary = true;
@@ -608,13 +723,34 @@ int main(int argc, char** argv) {
         }
     }
 
+    // The page's port is taken before the library is loaded: a port in use
+    // ends the run before anything starts.
+#if REZ_HAVE_UI
+    std::unique_ptr<rez::host::UiServer> uiServer;
+    if (o.ui >= 0) {
+        rez::host::UiFiles files;
+        if (!rez::host::findUiFiles(argv[0], files, why)) {
+            std::fprintf(stderr, "rezadedudid-host: --ui: %s\n", why.c_str());
+            return 1;
+        }
+        uiServer = std::make_unique<rez::host::UiServer>(files, rez::host::settingsOf(profile));
+        if (!uiServer->bind(o.ui, why)) {
+            std::fprintf(stderr, "rezadedudid-host: --ui: %s\n", why.c_str());
+            return 1;
+        }
+    }
+    rez::host::UiServer* const ui = uiServer.get();
+#else
+    rez::host::UiServer* const ui = nullptr;
+#endif
+
     // The library's network log goes to the temporary folder unless told
     // otherwise: a Documents folder may not exist here.
     if (!rez::platform::environmentVariable("REZ_DOCUMENTS_DIR"))
         rez::platform::setEnvironmentVariable("REZ_DOCUMENTS_DIR", std::filesystem::temp_directory_path().string());
 
     if (choice.kind != rez::host::TransportChoice::Multicast) {
-        const int code = runHost(o, profile, choice, nullptr);
+        const int code = runHost(o, profile, choice, ui, nullptr);
         return code;
     }
     // Under Wine the network is the one scripts/wine-network-test.sh made;
@@ -624,7 +760,7 @@ int main(int argc, char** argv) {
             std::fprintf(stderr, "rezadedudid-host: the network controller's helper does not answer\n");
             return 1;
         }
-        return runHost(o, profile, choice, nullptr, &*remote);
+        return runHost(o, profile, choice, ui, nullptr, &*remote);
     }
 #if defined(_WIN32)
     std::fprintf(stderr,
@@ -637,7 +773,7 @@ int main(int argc, char** argv) {
     int exitCode = 0;
     const auto run = rez::sim::runInNetwork(
         [&](rez::sim::MulticastMember& member) {
-            exitCode = runHost(o, profile, choice, &member);
+            exitCode = runHost(o, profile, choice, ui, &member);
             return exitCode == 0 ? std::string() : "the host ended with " + std::to_string(exitCode);
         },
         options);

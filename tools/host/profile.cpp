@@ -4,6 +4,7 @@
 #include <cctype>
 #include <cerrno>
 #include <cmath>
+#include <cstdio>
 #include <cstdlib>
 #include <fstream>
 #include <map>
@@ -22,6 +23,13 @@ extern const char flight[];
 extern const char ride[];
 }  // namespace embedded_profiles
 
+std::string trimmed(const std::string& s) {
+    std::size_t a = 0, b = s.size();
+    while (a < b && std::isspace(static_cast<unsigned char>(s[a]))) ++a;
+    while (b > a && std::isspace(static_cast<unsigned char>(s[b - 1]))) --b;
+    return s.substr(a, b - a);
+}
+
 namespace {
 
 constexpr int kChannels = 23;
@@ -30,13 +38,6 @@ constexpr int kSlots = 43;
 // bound the frame's six cues; a limit on another index would do nothing.
 constexpr int kInputLimited = 8;
 constexpr int kRigCues = 6;
-
-std::string trim(const std::string& s) {
-    std::size_t a = 0, b = s.size();
-    while (a < b && std::isspace(static_cast<unsigned char>(s[a]))) ++a;
-    while (b > a && std::isspace(static_cast<unsigned char>(s[b - 1]))) --b;
-    return s.substr(a, b - a);
-}
 
 std::vector<std::string> words(const std::string& s) {
     std::vector<std::string> out;
@@ -84,7 +85,7 @@ public:
         std::string text = raw;
         const std::size_t hash = text.find('#');
         if (hash != std::string::npos) text.erase(hash);
-        text = trim(text);
+        text = trimmed(text);
         if (text.empty()) return;
         const std::vector<std::string> w = words(text);
         const std::string& key = w[0];
@@ -155,7 +156,7 @@ private:
             at = text.find_first_not_of(kBlanks, at);
             if (at != std::string::npos) at = text.find_first_of(kBlanks, at);
         }
-        f.text = at == std::string::npos ? w[3] : trim(text.substr(at));
+        f.text = at == std::string::npos ? w[3] : trimmed(text.substr(at));
         f.line = line_;
         if (!once("filter " + w[1] + " " + std::to_string(f.channel))) return;
         out_.filters.push_back(f);
@@ -294,6 +295,74 @@ std::string defaultProfileText(const std::string& gameKey) {
     if (kind == "flight") return embedded_profiles::flight;
     if (kind == "ride") return embedded_profiles::ride;
     return embedded_profiles::car;
+}
+
+ProfileSettings::ProfileSettings() {
+    for (auto& profile : filters) profile.fill("VALUE");
+    for (auto& profile : enabled) profile.fill(true);
+    for (auto& profile : beltMix) profile.fill(0.0);
+}
+
+ProfileSettings settingsOf(const Profile& p) {
+    ProfileSettings s;
+    for (const Profile::Filter& f : p.filters) s.filters[f.profile][f.channel] = f.text;
+    for (const Profile::Enable& e : p.enables) s.enabled[e.profile][e.channel] = e.on;
+    for (const Profile::Belt& b : p.beltMix) s.beltMix[b.profile][b.index] = b.weight;
+    for (const Profile::Limit& l : p.inputLimits) s.inputLimits[l.index] = {l.minimum, l.maximum};
+    for (const Profile::Limit& l : p.rigLimits) s.rigLimits[l.index] = {l.minimum, l.maximum};
+    s.motionCancel = p.motionCancel;
+    s.motionCancelFilter = p.motionCancelFilter;
+    s.motionCancelGain = p.motionCancelGain;
+    if (p.fan) s.fan = ProfileSettings::Fan{p.fan->port, p.fan->baudRate, p.fan->format, p.fan->intervalMs};
+    return s;
+}
+
+bool fitsProfileLine(const std::string& filterText) {
+    return filterText.find_first_of(std::string("#\n\r\0", 4)) == std::string::npos;
+}
+
+std::string profileText(const ProfileSettings& s, std::string& error) {
+    static const char* const kProfileNames[2] = {"air", "ground"};
+    auto number = [](double v) {
+        char text[40];
+        std::snprintf(text, sizeof text, "%.17g", v);
+        return std::string(text);
+    };
+    std::string out = "# rezadedudid profile: filter strings, enable flags, belt mix, limits\n";
+    for (int p = 0; p < 2; ++p) {
+        out += "\n# " + std::string(p == 0 ? "Profil AIR" : "Profil GROUND") + "\n";
+        for (int c = 0; c < ProfileSettings::kChannels; ++c) {
+            const std::string& text = s.filters[p][c];
+            if (!fitsProfileLine(text) || trimmed(text) != text || text.empty()) {
+                error = std::string("the filter string of ") + kProfileNames[p] + " channel " + std::to_string(c) +
+                        " cannot be written on a profile line (it is empty, has blanks at its ends, or holds '#' or "
+                        "a line break)";
+                return "";
+            }
+            out += "filter " + std::string(kProfileNames[p]) + " " + std::to_string(c) + " " + text + "\n";
+        }
+        for (int c = 0; c < ProfileSettings::kChannels; ++c)
+            if (!s.enabled[p][c]) out += "enable " + std::string(kProfileNames[p]) + " " + std::to_string(c) + " off\n";
+        for (int i = 0; i < ProfileSettings::kSlots; ++i)
+            // The weights the belt sum uses are always written, so the file says what the belt does.
+            if (s.beltMix[p][i] != 0.0 || (p == 0 && (i == 1 || i == 2 || i == 4 || i == 5)))
+                out += "belt-mix " + std::string(kProfileNames[p]) + " " + std::to_string(i) + " " +
+                       number(s.beltMix[p][i]) + "\n";
+    }
+    out += "\n# limits: channels 0 to 7 of the game's input, the six rig cues\n";
+    for (std::size_t i = 0; i < s.inputLimits.size(); ++i)
+        out += "input-limit " + std::to_string(i) + " " + number(s.inputLimits[i].minimum) + " " +
+               number(s.inputLimits[i].maximum) + "\n";
+    for (std::size_t i = 0; i < s.rigLimits.size(); ++i)
+        out += "rig-limit " + std::to_string(i) + " " + number(s.rigLimits[i].minimum) + " " +
+               number(s.rigLimits[i].maximum) + "\n";
+    if (s.motionCancel) out += std::string("motion-cancel ") + (*s.motionCancel ? "on" : "off") + "\n";
+    if (s.motionCancelFilter) out += "motion-cancel-filter " + number(*s.motionCancelFilter) + "\n";
+    if (s.motionCancelGain) out += "motion-cancel-gain " + number(*s.motionCancelGain) + "\n";
+    if (s.fan)
+        out += "fan " + s.fan->port + " " + std::to_string(s.fan->baudRate) + " " + s.fan->format + " " +
+               std::to_string(s.fan->intervalMs) + "\n";
+    return out;
 }
 
 bool applyProfile(const Api& api, const Profile& p, std::vector<std::string>& errors) {

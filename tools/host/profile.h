@@ -3,6 +3,7 @@
 // starts (filter strings, enable flags, belt mix, input and rig limits,
 // motion cancel, the fan port), one setting per line. The format is
 // described in docs/profile-format.md.
+#include <array>
 #include <optional>
 #include <string>
 #include <vector>
@@ -51,6 +52,56 @@ struct Profile {
     std::optional<double> motionCancelGain;
     std::optional<Fan> fan;
 };
+
+// A profile's effect as one value per setting: what the library holds after
+// the profile is applied to a freshly loaded library (which starts every
+// channel with "VALUE" and enabled, every belt weight and limit at 0). Two
+// profiles that give equal settings drive the rig the same way, whatever
+// their order of lines, comments or spelling of numbers. The tuning page
+// keeps the host's current settings in one of these.
+struct ProfileSettings {
+    static constexpr int kChannels = 23;
+    static constexpr int kSlots = 43;
+    struct Range {
+        double minimum = 0, maximum = 0;
+        bool operator==(const Range&) const = default;
+    };
+    struct Fan {
+        std::string port;
+        int baudRate = 9600;
+        std::string format = "8N1";
+        int intervalMs = 15;
+        bool operator==(const Fan&) const = default;
+    };
+
+    ProfileSettings();
+
+    std::array<std::array<std::string, kChannels>, 2> filters;  // [profile][channel]
+    std::array<std::array<bool, kChannels>, 2> enabled;
+    std::array<std::array<double, kSlots>, 2> beltMix;
+    std::array<Range, 8> inputLimits;  // channels 0 to 7, the only ones the library limits
+    std::array<Range, 6> rigLimits;    // the frame's six cues
+    std::optional<bool> motionCancel;
+    std::optional<double> motionCancelFilter;
+    std::optional<double> motionCancelGain;
+    std::optional<Fan> fan;
+
+    bool operator==(const ProfileSettings&) const = default;
+};
+
+ProfileSettings settingsOf(const Profile& profile);
+
+// The settings as a profile file (docs/profile-format.md) that parseProfile
+// reads back to the same settings. Every filter string and limit is written,
+// the other settings where they differ from the library's start. Numbers
+// carry 17 significant digits, so they read back exactly. A filter string
+// that holds a '#' or a line break cannot be written (the '#' would start a
+// comment): `error` names the first such one and the result is empty.
+std::string profileText(const ProfileSettings& settings, std::string& error);
+// Whether a profile file can carry this filter string on its line.
+bool fitsProfileLine(const std::string& filterText);
+// The text without blanks at its ends, as a profile line's filter string is kept.
+std::string trimmed(const std::string& text);
 
 // Parses a profile's text. Every bad line adds "FILE:LINE: what is wrong" to
 // `errors`; the profile is only meant to be used when none was added.

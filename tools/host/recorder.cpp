@@ -66,6 +66,7 @@ void HistoryFetcher::discard() {
 }
 
 bool HistoryFetcher::openRecording(const std::string& path, const std::string& game, std::string& error) {
+    writeFailed_ = false;
     return writer_.open(path, game, error);
 }
 

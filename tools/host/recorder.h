@@ -72,11 +72,15 @@ public:
     explicit HistoryFetcher(const Api& api);
     // Throws away what earlier runs left in the histories.
     void discard();
+    // A recording may be opened again after it was closed (the tuning page
+    // starts and stops them); each takes the ticks from its opening on.
     bool openRecording(const std::string& path, const std::string& game, std::string& error);
     // Takes and pairs; the new ticks are also kept in `ticks()` when keeping is on.
     void fetch();
     void keepTicks(bool keep) { keep_ = keep; }
     const std::vector<sim::RecordedTick>& ticks() const { return kept_; }
+    // The ticks the last take paired, with their times.
+    const std::vector<sim::RecordedTick>& fresh() const { return fresh_; }
     std::int64_t paired() const { return pairer_.paired(); }
     int resyncs() const { return pairer_.resyncs(); }
     // The host is sending the rig to rest: the fade begins now. Takes what

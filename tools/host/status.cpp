@@ -29,19 +29,25 @@ bool tickRateLow(double ticksPerSecond, double secondsOnline) {
 
 bool controllerSilent(int requests, int replies) { return requests >= kUnansweredRequests && replies == 0; }
 
-namespace {
-
-std::string outputText(const StatusView& v) {
-    char text[32];
-    switch (v.output) {
+const char* outputStateName(OutputState state) {
+    switch (state) {
         case OutputState::Off: return "no output";
-        case OutputState::FadingIn: std::snprintf(text, sizeof text, "fading in %3.0f%%", v.fadePercent); return text;
+        case OutputState::FadingIn: return "fading in";
         case OutputState::Held: return "held (paused)";
         case OutputState::Live: return "live";
-        case OutputState::ToRest: std::snprintf(text, sizeof text, "to rest %3.0f%%", v.fadePercent); return text;
+        case OutputState::ToRest: return "to rest";
         case OutputState::AtRest: return "at rest";
     }
     return "";
+}
+
+namespace {
+
+std::string outputText(const StatusView& v) {
+    if (v.output != OutputState::FadingIn && v.output != OutputState::ToRest) return outputStateName(v.output);
+    char text[32];
+    std::snprintf(text, sizeof text, "%s %3.0f%%", outputStateName(v.output), v.fadePercent);
+    return text;
 }
 
 std::string fitted(std::string line) {

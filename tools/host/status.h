@@ -39,6 +39,8 @@ enum class OutputState {
 // `previousFade` is the fade of the last status line: a fade that does not
 // climb while the game is on means the engine holds the outputs.
 OutputState outputState(bool gameOnline, bool resting, double fadePercent, double previousFade, bool outputsAtRest);
+// "no output", "fading in", "held (paused)", "live", "to rest" or "at rest".
+const char* outputStateName(OutputState state);
 
 // Only X-Plane and the two Microsoft flight simulators report whether the
 // aircraft is on the ground, so only they blend the air and ground profiles.
