@@ -61,7 +61,7 @@ class TuningPageTest(unittest.TestCase):
             raise AssertionError("this host was built without --ui (scripts/install-deps.sh, then build again)")
         cls.dir = tempfile.TemporaryDirectory()
         cls.addClassCleanup(cls.dir.cleanup)
-        cls.host = subprocess.Popen([HOST, "--ui", "0", "--seconds", "0", "--transport", "none"], cwd=cls.dir.name,
+        cls.host = subprocess.Popen([HOST, "--ui", "0", "--seconds", "0"], cwd=cls.dir.name,
                                     stdout=subprocess.PIPE, stderr=subprocess.PIPE, text=True)
         cls.addClassCleanup(cls.stop_host)
         cls.out, cls.err = Pipe(cls.host.stdout), Pipe(cls.host.stderr)
