@@ -32,8 +32,8 @@ std::string trimmed(const std::string& s) {
 
 namespace {
 
-constexpr int kChannels = 23;
-constexpr int kSlots = 43;
+constexpr int kChannels = ProfileSettings::kChannels;
+constexpr int kSlots = ProfileSettings::kSlots;
 // The library reads input limits for channels 0 to 7 only, and rig limits
 // bound the frame's six cues; a limit on another index would do nothing.
 constexpr int kInputLimited = 8;

@@ -472,12 +472,13 @@ struct UiServer::Impl {
         (void)p;  // both profiles' channels read the same slots
         std::shared_ptr<FilterSys> chain = parseFilterString(text);
         if (!chain->valid.load()) return failure("the library refuses the filter string \"" + trimmed(text) + "\"");
-        std::vector<double> stepT, stepY;
+        std::vector<double> stepT, stepInput, stepY;
         const int n = static_cast<int>(std::lround(kStepLengthSeconds / kSampleSeconds));
         const int stepAt = static_cast<int>(std::lround(kStepAtSeconds / kSampleSeconds));
         for (int i = 0; i < n; ++i) {
             stepT.push_back(i * kSampleSeconds);
-            stepY.push_back(runChain(*chain, i >= stepAt ? 1.0 : 0.0));
+            stepInput.push_back(i >= stepAt ? 1.0 : 0.0);
+            stepY.push_back(runChain(*chain, stepInput.back()));
         }
         const ChannelSource source = kChannelSources[static_cast<std::size_t>(c)];
         std::vector<double> t, input;
@@ -490,7 +491,7 @@ struct UiServer::Impl {
                 input.push_back(k.slots[source.slot]);
             }
         }
-        chain = parseFilterString(text);
+        chain->resetState();
         std::vector<double> output;
         output.reserve(input.size());
         for (double& x : input) {
@@ -499,7 +500,7 @@ struct UiServer::Impl {
             output.push_back(runChain(*chain, x));
         }
         return {{"ok", true},
-                {"step", {{"t", std::move(stepT)}, {"y", std::move(stepY)}}},
+                {"step", {{"t", std::move(stepT)}, {"input", std::move(stepInput)}, {"y", std::move(stepY)}}},
                 {"recorded", {{"t", std::move(t)}, {"input", std::move(input)}, {"output", std::move(output)}}}};
     }
 

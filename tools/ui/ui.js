@@ -363,7 +363,7 @@
     return f;
   }
 
-  function limitRow(body, index, label, reads, range, path, key, after) {
+  function limitRow(body, index, reads, range, path, key, after) {
     const note = el("span", {className: "note"});
     let lo, hi;
     const send = async (e) => {
@@ -379,7 +379,6 @@
     lo.dataset.index = hi.dataset.index = index;
     lo.dataset.bound = "min";
     hi.dataset.bound = "max";
-    body.lastChild.dataset.label = label;
   }
 
   function buildSettings() {
@@ -398,11 +397,11 @@
     const inputs = document.querySelector("#input-limits tbody");
     inputs.textContent = "";
     for (let ch = 0; ch < INPUT_LIMITED; ch++)
-      limitRow(inputs, ch, "input", channelName(ch), state.profile.inputLimits[ch], "/api/input-limit", "channel");
+      limitRow(inputs, ch, channelName(ch), state.profile.inputLimits[ch], "/api/input-limit", "channel");
     const rig = document.querySelector("#rig-limits tbody");
     rig.textContent = "";
     for (let i = 0; i < CUES.length; i++)
-      limitRow(rig, i, "rig", CUES[i].name + " " + CUES[i].unit, state.profile.rigLimits[i], "/api/rig-limit", "index",
+      limitRow(rig, i, CUES[i].name + " " + CUES[i].unit, state.profile.rigLimits[i], "/api/rig-limit", "index",
                (index, min, max) => { rigLimits[index] = [min, max]; live.dirty = true; });
   }
 
@@ -447,22 +446,20 @@
       return;
     }
     note.textContent = "";
-    const step = r.step, rec = r.recorded;
-    const stepInput = step.t.map((t) => (t >= 0.5 ? 1 : 0));
-    response.charts.step = new uPlot({
-      width: chartWidth(stepBox), height: 170, scales: {x: {time: false}}, legend: {show: false},
+    response.charts.step = responseChart(stepBox, [r.step.t, r.step.input, r.step.y], "#d62728", [4, 3], 3);
+    response.charts.recorded = responseChart(recBox, [r.recorded.t, r.recorded.input, r.recorded.output], "#1f77b4",
+                                             undefined, 2);
+  }
+
+  // A chain's input (grey) and its output, over the times the host computed them at.
+  function responseChart(box, data, color, inputDash, timeDigits) {
+    return new uPlot({
+      width: chartWidth(box), height: 170, scales: {x: {time: false}}, legend: {show: false},
       axes: [{label: "s", labelSize: 16, size: 30}, {size: 44}],
-      series: [{label: "t", value: (u, v) => fmt(v, 3)},
-               {label: "step", stroke: "#999", width: 1, dash: [4, 3], value: valueOf},
-               {label: "output", stroke: "#d62728", width: 1.5, value: valueOf}],
-    }, [step.t, stepInput, step.y], stepBox);
-    response.charts.recorded = new uPlot({
-      width: chartWidth(recBox), height: 170, scales: {x: {time: false}}, legend: {show: false},
-      axes: [{label: "s", labelSize: 16, size: 30}, {size: 44}],
-      series: [{label: "t", value: (u, v) => fmt(v, 2)},
-               {label: "recorded", stroke: "#999", width: 1, value: valueOf},
-               {label: "output", stroke: "#1f77b4", width: 1.5, value: valueOf}],
-    }, [rec.t, rec.input, rec.output], recBox);
+      series: [{label: "t", value: (u, v) => fmt(v, timeDigits)},
+               {label: "input", stroke: "#999", width: 1, dash: inputDash, value: valueOf},
+               {label: "output", stroke: color, width: 1.5, value: valueOf}],
+    }, data, box);
   }
 
   // ---- slot picker, buttons ----------------------------------------------------
